@@ -1,0 +1,48 @@
+// The clipping and shaping curves shared by the stages. All work on 64-bit
+// floats; the three with memory take a small state record that belongs to one
+// call site and one channel.
+#pragma once
+
+namespace vantle {
+
+// Low-passed clipping error of errorFeedbackClip.
+struct ErrorClipState {
+  double error = 0.0;
+};
+
+// Two-stage low-pass of the clipping error of drivenErrorClip.
+struct DrivenClipState {
+  double s0 = 0.0;
+  double s1 = 0.0;
+};
+
+// Previous shaped sample of levelSineShape.
+struct SineShapeState {
+  double previous = 0.0;
+};
+
+// Identity up to threshold t; above it the excess is compressed exponentially
+// towards t + max(t x knee, 1e-6), which it never reaches.
+double softKneeLimit(double x, double t, double knee);
+
+// Hard (knee <= 0) or kneed clip at ceiling c, mixed with the dry sample by mix.
+double kneeClip(double x, double c, double mix, double knee);
+
+// softKneeLimit with its low-passed clipping error, scaled by feedback, taken
+// off again; mixed with the dry sample.
+double errorFeedbackClip(ErrorClipState& s, double x, double t, double mix, double knee,
+                         double feedback, double coef);
+
+// Driven soft clip whose error is applied at the input scale plus a twice
+// low-passed copy of it scaled by errorGain.
+double drivenErrorClip(DrivenClipState& s, double x, double t, double mix, double knee,
+                       double drive, double errorGain, double coef);
+
+// Sine saturation reaching its flat top at +-1/d, d = drive / ceiling.
+double sineShape(double x, double ceiling, double mix, double drive);
+
+// Sine shaping whose wet share follows the mean magnitude of this and the
+// previous shaped sample.
+double levelSineShape(SineShapeState& p, double x, double amount);
+
+}  // namespace vantle

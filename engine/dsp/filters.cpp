@@ -1,0 +1,107 @@
+#include "engine/dsp/filters.h"
+
+#include <cmath>
+
+#include "engine/dsp/conversions.h"
+
+namespace vantle {
+
+namespace {
+
+struct DesignAngle {
+  double cs;
+  double sn;
+};
+
+DesignAngle designAngle(double hz, double fs) {
+  const double f = std::fmin(std::fmax(hz, 20.0), 0.45 * fs);
+  const double w = 2.0 * kPi * f / fs;
+  return {std::cos(w), std::sin(w)};
+}
+
+// Level step shared by both trackers; returns the stored gain read as 1 when <= 0.
+double stepLevel(GainTrackerState& s, double x, double threshold, double attack, double releaseA,
+                 double releaseB, double depth) {
+  const double l = s.level;
+  const double u =
+      clampValue((l - threshold) / std::fmax(1e-6, 2.5 * threshold), 0.0, 1.0) * depth;
+  const double pole = x > l ? attack : (1.0 - u) * releaseA + u * releaseB;
+  s.level = std::fmax(1e-6, x + (l - x) * pole);
+  return s.gain <= 0.0 ? 1.0 : s.gain;
+}
+
+double stepGain(GainTrackerState& s, double g, double target, double attack, double releaseA,
+                double releaseB, double depth) {
+  const double o = clampValue((1.0 - g) / 0.75, 0.0, 1.0) * depth;
+  const double pole = g > target ? attack : (1.0 - o) * releaseA + o * releaseB;
+  s.gain = target + (g - target) * pole;
+  return s.gain;
+}
+
+}  // namespace
+
+void designLowShelf(BiquadCoefficients& out, double hz, double slope, double gainDb, double fs) {
+  const DesignAngle w = designAngle(hz, fs);
+  const double a = std::exp(gainDb * 0.057564627324851);
+  const double alpha = w.sn / 2.0 * std::sqrt((a + 1.0 / a) * (1.0 / slope - 1.0) + 2.0);
+  const double sa = 2.0 * std::sqrt(a) * alpha;
+  const double a0 = (a + 1.0) + (a - 1.0) * w.cs + sa;
+  out.b0 = a * ((a + 1.0) - (a - 1.0) * w.cs + sa) / a0;
+  out.b1 = 2.0 * a * ((a - 1.0) - (a + 1.0) * w.cs) / a0;
+  out.b2 = a * ((a + 1.0) - (a - 1.0) * w.cs - sa) / a0;
+  out.a1 = -2.0 * ((a - 1.0) + (a + 1.0) * w.cs) / a0;
+  out.a2 = ((a + 1.0) + (a - 1.0) * w.cs - sa) / a0;
+}
+
+void designLowPass(BiquadCoefficients& out, double hz, double q, double fs) {
+  const DesignAngle w = designAngle(hz, fs);
+  const double alpha = w.sn / (2.0 * q);
+  const double a0 = 1.0 + alpha;
+  out.b0 = (1.0 - w.cs) / 2.0 / a0;
+  out.b1 = (1.0 - w.cs) / a0;
+  out.b2 = out.b0;
+  out.a1 = -2.0 * w.cs / a0;
+  out.a2 = (1.0 - alpha) / a0;
+}
+
+void designPeaking(BiquadCoefficients& out, double hz, double q, double gainDb, double fs) {
+  const DesignAngle w = designAngle(hz, fs);
+  const double a = std::exp(gainDb * 0.057564627324851);
+  const double alpha = w.sn / (2.0 * q);
+  const double a0 = 1.0 + alpha / a;
+  out.b0 = (1.0 + alpha * a) / a0;
+  out.b1 = -2.0 * w.cs / a0;
+  out.a1 = out.b1;
+  out.b2 = (1.0 - alpha * a) / a0;
+  out.a2 = (1.0 - alpha / a) / a0;
+}
+
+double trackLimitGain(GainTrackerState& s, double x, double threshold, double attack,
+                      double releaseA, double releaseB, double depth) {
+  const double g = stepLevel(s, x, threshold, attack, releaseA, releaseB, depth);
+  double t = s.level > threshold ? threshold / s.level : 1.0;
+  t = clampValue(t, 0.1, 1.0);
+  return stepGain(s, g, t, attack, releaseA, releaseB, depth);
+}
+
+double trackRatioGain(GainTrackerState& s, double x, double threshold, double attack,
+                      double releaseA, double releaseB, double depth, double ratio, double knee,
+                      double floor) {
+  const double g = stepLevel(s, x, threshold, attack, releaseA, releaseB, depth);
+  const double o = s.level / std::fmax(1e-6, threshold);
+  double t = 1.0;
+  if (o > 1.0) {
+    const double rho = std::fmax(1.01, ratio);
+    const double q = (o - 1.0) / std::fmax(1e-6, o - 1.0 + knee);
+    t = 1.0 - (1.0 - std::pow(o, 1.0 / rho - 1.0)) * clampValue(q, 0.0, 1.0);
+  }
+  t = std::fmax(t, floor);
+  t = std::fmin(t, 1.0);
+  return stepGain(s, g, t, attack, releaseA, releaseB, depth);
+}
+
+void fillBlock(double* block, double v) {
+  for (int i = 0; i < kFillBlockLength; ++i) block[i] = v;
+}
+
+}  // namespace vantle

@@ -1,0 +1,67 @@
+// Second-order sections with their designers, the two gain trackers and the
+// block fill used to prime a delay line.
+#pragma once
+
+namespace vantle {
+
+// Coefficients of a second-order section, already divided by a0.
+struct BiquadCoefficients {
+  double b0 = 1.0;
+  double b1 = 0.0;
+  double b2 = 0.0;
+  double a1 = 0.0;
+  double a2 = 0.0;
+};
+
+// Direct form I section: coefficients plus the last two inputs and outputs.
+// Designers write only the coefficients, so a running section can be redesigned.
+struct BiquadSection {
+  BiquadCoefficients c;
+  double x1 = 0.0;
+  double x2 = 0.0;
+  double y1 = 0.0;
+  double y2 = 0.0;
+};
+
+inline double runBiquad(BiquadSection& s, double x) {
+  const double y = s.c.b0 * x + s.c.b1 * s.x1 + s.c.b2 * s.x2 - s.c.a1 * s.y1 - s.c.a2 * s.y2;
+  s.x2 = s.x1;
+  s.x1 = x;
+  s.y2 = s.y1;
+  s.y1 = y;
+  return y;
+}
+
+inline void clearBiquad(BiquadSection& s) { s.x1 = s.x2 = s.y1 = s.y2 = 0.0; }
+
+// Pass-through coefficients (b0 = 1, everything else 0).
+inline BiquadCoefficients passThrough() { return BiquadCoefficients{}; }
+
+// Design frequencies are clamped to 20 Hz .. 0.45 fs before use.
+void designLowShelf(BiquadCoefficients& out, double hz, double slope, double gainDb, double fs);
+void designLowPass(BiquadCoefficients& out, double hz, double q, double fs);
+void designPeaking(BiquadCoefficients& out, double hz, double q, double gainDb, double fs);
+
+// Smoothed level and smoothed linear gain of a tracker. A stored gain of 0 or
+// less reads as 1.
+struct GainTrackerState {
+  double level = 0.0;
+  double gain = 1.0;
+};
+
+// Infinite-ratio tracker: the gain is threshold over level, never below 0.1.
+// Releases slide from releaseA to releaseB the deeper the tracker works.
+double trackLimitGain(GainTrackerState& s, double x, double threshold, double attack,
+                      double releaseA, double releaseB, double depth);
+
+// Ratio tracker with a soft knee of width knee and a gain floor.
+double trackRatioGain(GainTrackerState& s, double x, double threshold, double attack,
+                      double releaseA, double releaseB, double depth, double ratio, double knee,
+                      double floor);
+
+constexpr int kFillBlockLength = 4096;
+
+// Sets all 4096 entries of a block to v.
+void fillBlock(double* block, double v);
+
+}  // namespace vantle

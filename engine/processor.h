@@ -1,0 +1,100 @@
+// The audio engine of vantle-tonbrel: one object per stream that owns the
+// settings, the derived parameters, every stage's state and all delay rings.
+// All storage is acquired at construction; nothing is allocated per frame.
+#pragma once
+
+#include <cstdint>
+
+#include "engine/bands.h"
+#include "engine/settings.h"
+#include "engine/stages/band_analysis.h"
+#include "engine/stages/band_gains.h"
+#include "engine/stages/band_limiters.h"
+#include "engine/stages/band_mix.h"
+#include "engine/stages/band_split.h"
+#include "engine/stages/band_sum.h"
+#include "engine/stages/bus_shaping.h"
+#include "engine/stages/clip_repair.h"
+#include "engine/stages/drive_clipper.h"
+#include "engine/stages/gain_rider.h"
+#include "engine/stages/input_stage.h"
+#include "engine/stages/load_feedback.h"
+#include "engine/stages/lookahead_limiter.h"
+#include "engine/stages/low_end_shaper.h"
+#include "engine/stages/output_control.h"
+#include "engine/stages/spectral_balance.h"
+#include "engine/stages/true_peak_limiter.h"
+
+namespace vantle {
+
+// Derived parameter block, one group per stage. Only the derivation writes it,
+// except the targets that the load feedback moves at run time.
+struct DerivedParams {
+  double d = 0.0;  // adapt fraction of the last derivation
+  InputStageParams input;
+  GainRiderParams rider;
+  LookaheadLimiterParams lookahead;
+  LowEndShaperParams lowEnd;
+  DriveClipperParams drive;
+  BandSplitParams split;
+  BandGainsParams bandGains;
+  BandLimitersParams bandLimiters;
+  BandAnalysisParams analysis;
+  BandMixParams bandMix;
+  SpectralBalanceParams balance;
+  BandSumParams bandSum;
+  BusShapingParams bus;
+  OutputControlParams output;
+  ClipRepairParams repair;
+  TruePeakLimiterParams truePeak;
+  LoadFeedbackParams load;
+};
+
+// Run-time state of every stage, with the delay and history rings each owns.
+struct ChainState {
+  InputStageState input;
+  GainRiderState rider;
+  LookaheadLimiterState lookahead;
+  LowEndShaperState lowEnd;
+  DriveClipperState drive;
+  BandSplitState split;
+  BandGainsState bandGains;
+  BandLimitersState bandLimiters;
+  BandAnalysisState analysis;
+  BandMixState bandMix;
+  SpectralBalanceState balance;
+  BandSumState bandSum;
+  BusShapingState bus;
+  OutputControlState output;
+  ClipRepairState repair;
+  TruePeakLimiterState truePeak;
+  LoadFeedbackState load;
+};
+
+struct Processor {
+  ProcessorSettings settings{ProcessingMode::podcast, 3.5, 0.0};
+  double sampleRate = 48000.0;
+  std::int32_t lastAppliedMode = -1;  // mode of the last applySettings, -1 since setSampleRate
+  DerivedParams params;
+  ChainState state;
+  BandSignals bands;
+  // False until the first setSampleRate: no parameters exist yet, and
+  // processFrame answers silence without touching any state.
+  bool configured = false;
+
+  Processor();
+  Processor(const Processor&) = delete;
+  Processor& operator=(const Processor&) = delete;
+
+  void setSampleRate(double rate);
+  static ProcessorSettings defaultSettings(ProcessingMode mode);
+  void applySettings(const ProcessorSettings& s);
+  void reset();
+  void processBuffer(float* buffer, std::int64_t frames, int channels);
+  StereoFrame processFrame(float left, float right);
+
+  // Recomputes the derived parameter block from settings and sample rate.
+  void derive();
+};
+
+}  // namespace vantle

@@ -1,0 +1,128 @@
+#include "engine/processor.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <memory>
+#include <vector>
+
+namespace vantle {
+namespace {
+
+std::unique_ptr<Processor> configured(double rate, ProcessorSettings s) {
+  auto p = std::make_unique<Processor>();
+  p->setSampleRate(rate);
+  p->applySettings(s);
+  return p;
+}
+
+TEST(ProcessorLifecycle, ConstructionDefaults) {
+  auto p = std::make_unique<Processor>();
+  EXPECT_EQ(p->settings.mode, ProcessingMode::podcast);
+  EXPECT_EQ(p->settings.inputGainDb, 3.5);
+  EXPECT_EQ(p->settings.adapt, 0.0);
+  EXPECT_EQ(p->sampleRate, 48000.0);
+  EXPECT_EQ(p->lastAppliedMode, -1);
+}
+
+TEST(ProcessorLifecycle, FramesBeforeTheFirstRateAreSilence) {
+  auto p = std::make_unique<Processor>();
+  const StereoFrame out = p->processFrame(0.5f, -0.5f);
+  EXPECT_EQ(out.left, 0.0f);
+  EXPECT_EQ(out.right, 0.0f);
+}
+
+TEST(ProcessorLifecycle, InvalidRatesFallBackTo48k) {
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  const double inf = std::numeric_limits<double>::infinity();
+  const struct {
+    double given;
+    double used;
+  } cases[] = {{7999, 48000}, {768001, 48000}, {inf, 48000}, {-inf, 48000}, {nan, 48000},
+               {8000, 8000},  {768000, 768000}, {44100, 44100}};
+  for (const auto& c : cases) {
+    auto p = std::make_unique<Processor>();
+    p->setSampleRate(c.given);
+    EXPECT_EQ(p->sampleRate, c.used) << c.given;
+    EXPECT_EQ(p->lastAppliedMode, -1);
+  }
+}
+
+TEST(ProcessorLifecycle, SettingsAreClamped) {
+  const struct {
+    double gain, adapt, storedGain, storedAdapt;
+  } cases[] = {{-40, -1, -12, 0}, {40, 250, 18, 100}, {6, 30, 6, 30}, {-12, 0, -12, 0}};
+  for (const auto& c : cases) {
+    auto p = configured(48000, {ProcessingMode::stream, c.gain, c.adapt});
+    EXPECT_EQ(p->settings.inputGainDb, c.storedGain);
+    EXPECT_EQ(p->settings.adapt, c.storedAdapt);
+  }
+  // Values that are not numbers pass unchanged; the derivation repairs them.
+  auto p = configured(48000, {ProcessingMode::stream, std::nan(""), std::nan("")});
+  EXPECT_TRUE(std::isnan(p->settings.inputGainDb));
+  EXPECT_TRUE(std::isnan(p->settings.adapt));
+  EXPECT_EQ(p->params.d, 0.0);
+}
+
+TEST(ProcessorLifecycle, ModeChangeResetsAndRestoresTheDefaultGain) {
+  auto p = std::make_unique<Processor>();
+  p->setSampleRate(44100);
+  p->applySettings({ProcessingMode::stream, 6, 30});
+  EXPECT_EQ(p->settings.inputGainDb, 6);
+  EXPECT_EQ(p->lastAppliedMode, 1);
+  p->applySettings({ProcessingMode::limiter, 6, 30});
+  EXPECT_EQ(p->settings.inputGainDb, 0);
+  EXPECT_EQ(p->lastAppliedMode, 2);
+  p->applySettings({ProcessingMode::limiter, 6, 30});
+  EXPECT_EQ(p->settings.inputGainDb, 6);
+  // A new rate forgets the mode, so the next change of mode keeps the gain.
+  p->setSampleRate(48000);
+  p->applySettings({ProcessingMode::podcast, 5, 0});
+  EXPECT_EQ(p->settings.inputGainDb, 5);
+}
+
+TEST(ProcessorLifecycle, DefaultSettingsPerMode) {
+  EXPECT_EQ(Processor::defaultSettings(ProcessingMode::podcast).inputGainDb, 3.5);
+  EXPECT_EQ(Processor::defaultSettings(ProcessingMode::stream).inputGainDb, 0.0);
+  EXPECT_EQ(Processor::defaultSettings(ProcessingMode::limiter).inputGainDb, 0.0);
+  EXPECT_EQ(Processor::defaultSettings(ProcessingMode::stream).adapt, 0.0);
+  EXPECT_EQ(Processor::defaultSettings(ProcessingMode::limiter).mode, ProcessingMode::limiter);
+}
+
+// processBuffer must write exactly what processFrame gives, in the right slots,
+// whatever the channel count.
+TEST(ProcessBuffer, ChannelLayouts) {
+  for (int channels : {1, 2, 4}) {
+    auto a = configured(48000, {ProcessingMode::stream, 0, 60});
+    auto b = configured(48000, {ProcessingMode::stream, 0, 60});
+    const int frames = 300;
+    std::vector<float> buf(static_cast<size_t>(frames * channels));
+    for (size_t i = 0; i < buf.size(); ++i) buf[i] = 0.6f * std::sin(0.05f * static_cast<float>(i));
+    std::vector<float> in = buf;
+    a->processBuffer(buf.data(), frames, channels);
+    for (int f = 0; f < frames; ++f) {
+      const float* src = &in[static_cast<size_t>(f * channels)];
+      const float* dst = &buf[static_cast<size_t>(f * channels)];
+      const StereoFrame e = b->processFrame(src[0], channels >= 2 ? src[1] : src[0]);
+      ASSERT_EQ(dst[0], e.left) << channels << " " << f;
+      if (channels >= 2) {
+        ASSERT_EQ(dst[1], e.right);
+      }
+      for (int c = 2; c < channels; ++c) ASSERT_EQ(dst[c], 0.0f);
+    }
+  }
+}
+
+TEST(ProcessBuffer, NothingToDo) {
+  auto p = configured(48000, Processor::defaultSettings(ProcessingMode::podcast));
+  std::vector<float> buf = {0.25f, -0.25f};
+  p->processBuffer(buf.data(), 0, 2);
+  p->processBuffer(buf.data(), 1, 0);
+  p->processBuffer(nullptr, 1, 2);
+  EXPECT_EQ(buf[0], 0.25f);
+  EXPECT_EQ(buf[1], -0.25f);
+}
+
+}  // namespace
+}  // namespace vantle
