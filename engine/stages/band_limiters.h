@@ -7,7 +7,9 @@
 namespace vantle {
 
 // Derived parameters (written by the derivation only).
-struct BandLimitersParams {};
+struct BandLimitersParams {
+  bool streamBandDynamics = false;  // stream mode above adapt 50
+};
 
 // Run-time state.
 struct BandLimitersState {};

@@ -9,7 +9,15 @@ namespace vantle {
 struct GainRiderParams {};
 
 // Run-time state.
-struct GainRiderState {};
+struct GainRiderState {
+  // Published for later stages in the same frame.
+  double silenceGate = 0.0;
+  double resumeAmount = 0.0;
+  double inputPeakHold = 0.0;
+  double silenceHold = 0.0;
+  // Level target in dB; reset sets -17, the load feedback moves it.
+  double riderTarget = -17.0;
+};
 
 void deriveGainRider(GainRiderParams& p, const DeriveInputs& in);
 void resetGainRider(GainRiderState& s, const GainRiderParams& p);

@@ -9,7 +9,9 @@ namespace vantle {
 struct LoadFeedbackParams {};
 
 // Run-time state.
-struct LoadFeedbackState {};
+struct LoadFeedbackState {
+  double reductionPressure = 0.0;  // read by the band analysis
+};
 
 void deriveLoadFeedback(LoadFeedbackParams& p, const DeriveInputs& in);
 void resetLoadFeedback(LoadFeedbackState& s, const LoadFeedbackParams& p);

@@ -6,7 +6,9 @@
 namespace vantle {
 
 // Derived parameters (written by the derivation only).
-struct LowEndShaperParams {};
+struct LowEndShaperParams {
+  double bandAnalysisMix = 0.0;  // > 1e-7 only in stream mode above adapt 18
+};
 
 // Run-time state.
 struct LowEndShaperState {};

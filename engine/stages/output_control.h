@@ -6,10 +6,20 @@
 namespace vantle {
 
 // Derived parameters (written by the derivation only).
-struct OutputControlParams {};
+struct OutputControlParams {
+  // Target of the output gain glide; seeded by the derivation, moved at run
+  // time by the load feedback.
+  double outputGainTarget = 1.0;
+};
 
 // Run-time state.
-struct OutputControlState {};
+struct OutputControlState {
+  double outputGain = 1.0;
+  // Read by the load feedback.
+  double boostGuardGain = 1.0;
+  double peakLevel = 0.0;
+  double peakLimitGain = 1.0;
+};
 
 void deriveOutputControl(OutputControlParams& p, const DeriveInputs& in);
 void resetOutputControl(OutputControlState& s, const OutputControlParams& p);
