@@ -50,7 +50,7 @@ void Processor::derive() {
   DeriveInputs in{settings.mode, sampleRate, adaptFraction(settings.adapt), settings.inputGainDb,
                   kOutputCeiling};
   params.d = in.d;
-  deriveInputStage(params.input, in);
+  deriveInputStage(params.input, state.input, in);
   deriveGainRider(params.rider, in);
   deriveLookaheadLimiter(params.lookahead, in);
   deriveLowEndShaper(params.lowEnd, in);
@@ -110,11 +110,11 @@ StereoFrame Processor::processFrame(float inL, float inR) {
   double l = 0.0;
   double r = 0.0;
 
-  runInputStage(params.input, state.input, inL, inR, rawL, rawR, l, r);
+  runInputStage(params.input, state.input, state.analysis.feeds, inL, inR, rawL, rawR, l, r);
 
   runGainRider(params.rider, state.rider, l, r);
 
-  runLookaheadLimiter(params.lookahead, state.lookahead, l, r);
+  runLookaheadLimiter(params.lookahead, state.lookahead, rawL, rawR, l, r);
 
   runLowEndShaper(params.lowEnd, state.lowEnd, l, r);
 

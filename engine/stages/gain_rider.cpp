@@ -1,19 +1,202 @@
 #include "engine/stages/gain_rider.h"
 
+#include <cmath>
+
+#include "engine/dsp/conversions.h"
+#include "engine/dsp/denormals.h"
+
 namespace vantle {
 
+namespace {
+
+// The mode's voicing of the rider, in the units the voicing is written in.
+struct RiderVoicing {
+  double trimDb;
+  double releaseFactor;
+  double silenceDb;
+  double highWeightPercent;
+  double gainScalePercent;
+  double releaseShapingPercent;
+  double resumeStrengthPercent;
+  double fastMs;
+  double saturationPercent;
+  double maxGainDb;
+};
+
+RiderVoicing riderVoicing(ProcessingMode mode, double d) {
+  const double hs = ramp(d, 0.35, 0.53);
+  const double ws = ramp(d, 0.18, 0.64);
+  switch (mode) {
+    case ProcessingMode::podcast:
+      return {0.5 - 0.5 * d,   7.0 - 1.8 * (d * d),  -20.0,          70.0, 65.0 + 20.0 * d,
+              70.0 + 14.0 * d, 65.0 - 5.0 * (d * d), 40.0 - 4.0 * d, 25.0, 9.0};
+    case ProcessingMode::stream:
+      return {0.2 * hs,
+              5.0 + 1.1 * hs,
+              -30.0 - 5.0 * hs,
+              50.0 + 10.0 * ws,
+              56.0 - 6.0 * hs,
+              78.0,
+              55.0,
+              50.0,
+              12.0 + 2.0 * hs,
+              14.0};
+    case ProcessingMode::limiter:
+      break;
+  }
+  return {0.0, 6.5, -70.0, 0.0, 0.0, 0.0, 0.0, 50.0, 0.0, 9.0};
+}
+
+// One region's gain step: falls with the attack pole, rises with a release
+// that slows down the deeper the gain cuts, switches to the slow silence
+// recovery while the gate is open and to the fast resume recovery while the
+// programme returns.
+double rideGain(const GainRiderParams& p, const GainRiderState& s, double g, double t) {
+  const double x = clampValue((1.0 - g) / 0.75, 0.0, 1.0);
+  const double slow = 0.15 * p.releaseShaping;
+  const double k = (0.16 * p.resumeStrength + 0.06) * s.resumeAmount;
+  const double gate = s.silenceGate;
+  const double recovery =
+      ((((1.0 - x * slow) * p.riderRelease + x * slow * p.riderSlowRelease) * (1.0 - gate) +
+        gate * p.silenceRecovery) *
+       (1.0 - k)) +
+      k * p.resumeRecovery;
+  return glide(g, t, g <= t ? recovery : p.riderGainAttack);
+}
+
+// Share of a region gain that reaches the signal: boosts and cuts scale apart.
+double appliedGain(const GainRiderParams& p, double gain) {
+  const double trimmed = gain * p.riderTrim;
+  const double scale = trimmed >= 1.0 ? p.riderBoostScale : p.riderCutScale;
+  return 1.0 + (trimmed - 1.0) * scale;
+}
+
+}  // namespace
+
 void deriveGainRider(GainRiderParams& p, const DeriveInputs& in) {
-  (void)p;
-  (void)in;
+  const double fs = in.fs;
+  const RiderVoicing v = riderVoicing(in.mode, in.d);
+  const double r = v.releaseFactor;
+  p.riderTrim = dbToLinear(v.trimDb);
+  p.riderSplitCoef = onePoleCoef(200.0, fs);
+  p.riderAttack = timePole(0.045, fs);
+  p.riderRelease = timePole(0.085 * r + 0.08, fs);
+  p.riderSlowRelease = timePole(0.15 * r + 0.24, fs);
+  p.riderGainAttack = timePole(0.03, fs);
+  p.inputPeakDecay = timePole(0.35, fs);
+  p.heldLevelDecay = timePole(0.16, fs);
+  p.silenceThreshold = dbToLinear(v.silenceDb);
+  p.silenceRise = timePole(0.012 * r + 0.04, fs);
+  p.silenceFall = timePole(0.0015, fs);
+  p.fastTime = std::fmax(0.005, v.fastMs / 1000.0);
+  p.resumeHoldDecay = timePole(std::fmax(0.12, 4.5 * p.fastTime), fs);
+  p.resumeFollow = timePole(std::fmax(0.005, 0.85 * p.fastTime), fs);
+  p.resumeRecovery = timePole(p.fastTime, fs);
+  p.silenceRecovery = timePole(8.0, fs);
+  p.resumeScale = 0.95 * v.resumeStrengthPercent / 100.0 + 0.2;
+  p.releaseShaping = v.releaseShapingPercent / 100.0;
+  p.resumeStrength = v.resumeStrengthPercent / 100.0;
+  p.idleGain = dbToLinear(-10.0);
+  p.idleDrift = timePole(4.5, fs);
+  p.riderMinGain = dbToLinear(-14.0);
+  p.riderMaxGain = dbToLinear(v.maxGainDb);
+  p.riderHighWeight = v.highWeightPercent / 100.0;
+  const double scale = v.gainScalePercent / 100.0;
+  p.riderBoostScale = scale;
+  p.riderCutScale = scale <= 0.5 ? scale : 0.5 + 0.4 * (scale - 0.5);
+  const double saturation = std::fmin(25.0, std::fmax(0.0, v.saturationPercent));
+  p.saturationAmount = saturation / 100.0;
+  p.saturationMakeup = dbToLinear(saturation * 2.0 / 25.0);
 }
 
 void resetGainRider(GainRiderState& s, const GainRiderParams& p) {
-  (void)s;
   (void)p;
+  s = GainRiderState{};
+  s.riderTarget = dbToLinear(kRiderTargetDb);
 }
 
 void runGainRider(const GainRiderParams& p, GainRiderState& s, double& left, double& right) {
-  (void)p; (void)s; (void)left; (void)right;
+  const double xL = left;
+  const double xR = right;
+  s.inputPeakHold = flushDenormal(
+      std::fmax(s.inputPeakHold * p.inputPeakDecay, std::fmax(std::fabs(xL), std::fabs(xR))));
+
+  const double tL = xL * p.riderTrim;
+  const double tR = xR * p.riderTrim;
+  s.splitLow[0] = flushDenormal(s.splitLow[0] + (tL - s.splitLow[0]) * p.riderSplitCoef);
+  s.splitLow[1] = flushDenormal(s.splitLow[1] + (tR - s.splitLow[1]) * p.riderSplitCoef);
+  const double lowL = s.splitLow[0];
+  const double lowR = s.splitLow[1];
+  const double highL = tL - lowL;
+  const double highR = tR - lowR;
+
+  const double lowLevel = std::fmax(std::fabs(lowL), std::fabs(lowR));
+  const double highLevel = std::fmax(std::fabs(highL), std::fabs(highR));
+  const double fullLevel = std::fmax(std::fabs(tL), std::fabs(tR));
+  s.lowEnvelope = follow(s.lowEnvelope, lowLevel, p.riderAttack, p.riderRelease);
+  s.highEnvelope = follow(s.highEnvelope, highLevel, p.riderAttack, p.riderRelease);
+
+  // Silence: the held level says whether the input has been quiet for a
+  // while, the present flag whether this frame carries programme.
+  s.heldLevel = flushDenormal(std::fmax(s.heldLevel * p.heldLevelDecay, fullLevel));
+  const double present = fullLevel >= p.silenceThreshold ? 1.0 : 0.0;
+  const double quiet = s.heldLevel < p.silenceThreshold ? 1.0 : 0.0;
+  const double oldHold = s.silenceHold;
+  s.silenceMemory = std::fmax(oldHold, s.silenceMemory * p.resumeHoldDecay);
+  double hold;
+  if (present > 0.0) {
+    hold = oldHold * p.silenceFall;
+  } else {
+    hold = glide(oldHold, quiet, quiet > oldHold ? p.silenceRise : p.silenceFall);
+  }
+  s.silenceHold = flushDenormal(clampValue(hold, 0.0, 1.0));
+  s.silenceGate = (1.0 - present) * s.silenceHold;
+  s.resumeLevel =
+      present * clampValue(std::fmax(s.silenceMemory, oldHold) * p.resumeScale, 0.0, 1.0);
+  s.resumeAmount = flushDenormal(std::fmax(s.resumeLevel, s.resumeAmount * p.resumeHoldDecay));
+  if (present > 0.0) s.silenceMemory = s.silenceMemory * p.resumeHoldDecay;
+  s.silenceMemory = flushDenormal(s.silenceMemory);
+  if (s.resumeAmount > 0.0) {
+    // Returning programme pulls the envelopes to its level at once.
+    const double k = 1.0 - s.resumeAmount * (1.0 - p.resumeFollow);
+    s.lowEnvelope = lowLevel + (s.lowEnvelope - lowLevel) * k;
+    s.highEnvelope = highLevel + (s.highEnvelope - highLevel) * k;
+  }
+  s.lowEnvelope = flushDenormal(s.lowEnvelope);
+  s.highEnvelope = flushDenormal(s.highEnvelope);
+
+  const double lowTarget0 =
+      clampValue(s.riderTarget / std::fmax(1e-6, s.lowEnvelope), p.riderMinGain, p.riderMaxGain);
+  double highTarget =
+      clampValue(s.riderTarget / std::fmax(1e-6, s.highEnvelope), p.riderMinGain, p.riderMaxGain);
+  double lowTarget = lowTarget0 * (1.0 - p.riderHighWeight) + highTarget * p.riderHighWeight;
+  const double gate = s.silenceGate;
+  if (gate > 0.0) {
+    // While silent the gains may fall but not rise.
+    lowTarget = (1.0 - gate) * lowTarget + gate * std::fmin(s.lowRegionGain, lowTarget);
+    highTarget = (1.0 - gate) * highTarget + gate * std::fmin(s.highRegionGain, highTarget);
+  }
+  double lowGain = rideGain(p, s, s.lowRegionGain, lowTarget);
+  double highGain = rideGain(p, s, s.highRegionGain, highTarget);
+  const double drift = (1.0 - p.idleDrift) * gate;
+  lowGain += (p.idleGain - lowGain) * drift;
+  highGain += (p.idleGain - highGain) * drift;
+  s.lowRegionGain = lowGain;
+  s.highRegionGain = highGain;
+
+  // The trim only steers detection and the applied gains; it is taken off the
+  // signal again here.
+  const double aLow = appliedGain(p, lowGain);
+  const double aHigh = appliedGain(p, highGain);
+  const double untrim = std::fmax(1e-6, p.riderTrim);
+  double outL = (highL / untrim) * aHigh + (lowL / untrim) * aLow;
+  double outR = (highR / untrim) * aHigh + (lowR / untrim) * aLow;
+  if (p.saturationAmount > 1e-7) {
+    outL = levelSineShape(s.saturatorState[0], outL, p.saturationAmount) * p.saturationMakeup;
+    outR = levelSineShape(s.saturatorState[1], outR, p.saturationAmount) * p.saturationMakeup;
+  }
+  left = outL;
+  right = outR;
 }
 
 }  // namespace vantle

@@ -1,21 +1,109 @@
 #include "engine/stages/input_stage.h"
 
+#include <cmath>
+
+#include "engine/dsp/conversions.h"
+#include "engine/dsp/denormals.h"
+
 namespace vantle {
 
-void deriveInputStage(InputStageParams& p, const DeriveInputs& in) {
-  (void)p;
-  (void)in;
+namespace {
+
+// Pairs of all-pass sections per mode, before rounding.
+double rotatorVoicing(ProcessingMode mode) {
+  switch (mode) {
+    case ProcessingMode::podcast:
+      return 3.0;
+    case ProcessingMode::stream:
+      return 5.0;
+    case ProcessingMode::limiter:
+      break;
+  }
+  return 0.0;
+}
+
+// Non-finite samples and magnitudes of 1e12 or more become silence before they
+// can reach any filter memory. One comparison catches NaN, infinities and
+// absurd values alike.
+double sanitise(float x) {
+  const double v = x;
+  return std::fabs(v) < 1e12 ? v : 0.0;
+}
+
+// Chain of first-order all-passes (a + z^-1) / (1 + a z^-1).
+double rotate(const InputStageParams& p, RotatorMemory* m, double y) {
+  for (int i = 0; i < p.rotatorSections; ++i) {
+    const double a = p.rotatorCoefs[i];
+    const double out = a * y + m[i].previousIn - a * m[i].previousOut;
+    m[i].previousIn = y;
+    m[i].previousOut = flushDenormal(out);
+    y = m[i].previousOut;
+  }
+  return y;
+}
+
+}  // namespace
+
+void clearRotator(InputStageState& s) {
+  for (auto& channel : s.rotatorState) {
+    for (RotatorMemory& m : channel) m = RotatorMemory{};
+  }
+}
+
+void deriveInputStage(InputStageParams& p, InputStageState& s, const DeriveInputs& in) {
+  const bool stream = in.mode == ProcessingMode::stream;
+  const double g = in.inputGainDb;
+  p.inputGain = dbToLinear(std::fmin(18.0, g >= -12.0 ? g : -12.0));
+  p.streamLowCut = stream;
+  p.lowCutEnabled = in.mode == ProcessingMode::podcast ? 1 : 0;
+  p.lowCutCoef = onePoleCoef(stream ? 42.5 : 20.0, in.fs);
+  p.lowCutDepth = stream ? ramp(in.d, 0.5, 0.3) : 0.0;
+
+  const double pairs = clampValue(rotatorVoicing(in.mode), 0.0, 6.0);
+  const auto sections = static_cast<std::int32_t>(2.0 * std::floor(pairs + 0.5));
+  if (sections != p.rotatorSections) {
+    clearRotator(s);
+    p.rotatorSections = sections;
+  }
+  for (int i = 0; i < kRotatorSections; ++i) {
+    const double t = std::tan(kPi * std::fmin(kRotatorCorners[i], 0.45 * in.fs) / in.fs);
+    p.rotatorCoefs[i] = (t - 1.0) / (t + 1.0);
+  }
 }
 
 void resetInputStage(InputStageState& s, const InputStageParams& p) {
-  (void)s;
   (void)p;
+  s = InputStageState{};
 }
 
-void runInputStage(const InputStageParams& p, InputStageState& s, float inL, float inR, double& rawL, double& rawR, double& outL, double& outR) {
-  (void)p; (void)s;
-  rawL = inL; rawR = inR;
-  outL = rawL; outR = rawR;
+void runInputStage(const InputStageParams& p, InputStageState& s, AnalysisFeeds& feeds, float inL,
+                   float inR, double& rawL, double& rawR, double& outL, double& outR) {
+  rawL = sanitise(inL);
+  rawR = sanitise(inR);
+  const double xL = p.inputGain * rawL;
+  const double xR = p.inputGain * rawR;
+  double yL = xL;
+  double yR = xR;
+  double& sL = s.lowCutState[0];
+  double& sR = s.lowCutState[1];
+  if (p.streamLowCut) {
+    // The low-pass always runs, so the analysis sees the low content whatever
+    // share of it adapt takes off.
+    sL = flushDenormal(sL + p.lowCutCoef * (xL - sL));
+    sR = flushDenormal(sR + p.lowCutCoef * (xR - sR));
+    yL = xL - p.lowCutDepth * sL;
+    yR = xR - p.lowCutDepth * sR;
+    feeds.lowContentSum += 0.5 * (sL * sL + sR * sR);
+    feeds.inputPowerSum += 0.5 * (xL * xL + xR * xR);
+    feeds.lowContentFrames += 1;
+  } else if (p.lowCutEnabled == 1) {
+    sL = flushDenormal(sL + p.lowCutCoef * (xL - sL));
+    sR = flushDenormal(sR + p.lowCutCoef * (xR - sR));
+    yL = xL - sL;
+    yR = xR - sR;
+  }
+  outL = rotate(p, s.rotatorState[0], yL);
+  outR = rotate(p, s.rotatorState[1], yR);
 }
 
 }  // namespace vantle

@@ -1,19 +1,103 @@
 #include "engine/stages/lookahead_limiter.h"
 
+#include <cmath>
+
+#include "engine/dsp/conversions.h"
+#include "engine/dsp/denormals.h"
+
 namespace vantle {
 
 void deriveLookaheadLimiter(LookaheadLimiterParams& p, const DeriveInputs& in) {
-  (void)p;
-  (void)in;
+  const double fs = in.fs;
+  // Both frame counts are rounded from the products as written (0.35 x fs, not
+  // 350 x fs / 1000), which decides the last frame at some rates.
+  const double length = std::floor(0.01 * fs + 0.5);
+  p.lookaheadLength = in.mode == ProcessingMode::limiter
+                          ? static_cast<std::int32_t>(std::fmin(double{kLookaheadMask}, length))
+                          : 0;
+  p.primingLimit = static_cast<std::int32_t>(std::floor(0.35 * fs + 0.5));
+  p.primingThreshold = dbToLinear(-70.0);
+  p.rawLevelAttack = timePole(0.006, fs);
+  p.rawLevelRelease = timePole(0.32, fs);
+  p.ceilingAttack = timePole(0.010, fs);
+  p.ceilingRelease = timePole(0.15, fs);
+  p.limiterCeiling = dbToLinear(-6.2);
+  p.limiterFloor = dbToLinear(-3.6);
 }
 
 void resetLookaheadLimiter(LookaheadLimiterState& s, const LookaheadLimiterParams& p) {
-  (void)s;
   (void)p;
+  fillBlock(s.lookaheadLeft, 0.0);
+  fillBlock(s.lookaheadRight, 0.0);
+  s.lookaheadPosition = 0;
+  s.primingActive = 1;
+  s.primingCount = 0;
+  s.rawLevel = 0.0;
+  s.processedLevel = 0.0;
+  s.ceilingLevel = 0.0;
+  s.limiterGain = 1.0;
 }
 
-void runLookaheadLimiter(const LookaheadLimiterParams& p, LookaheadLimiterState& s, double& left, double& right) {
-  (void)p; (void)s; (void)left; (void)right;
+void runLookaheadLimiter(const LookaheadLimiterParams& p, LookaheadLimiterState& s, double rawL,
+                         double rawR, double& left, double& right) {
+  if (p.lookaheadLength < 1) {
+    // Bypassed: keep priming armed so that limiter mode starts clean.
+    s.limiterGain = 1.0;
+    s.primingActive = 1;
+    s.primingCount = 0;
+    return;
+  }
+  const double inL = left;
+  const double inR = right;
+  const double f = std::fmax(std::fabs(rawL), std::fabs(rawR));
+  const double a = std::fmax(std::fabs(inL), std::fabs(inR));
+
+  if (s.primingActive >= 1) {
+    // The first audible frame after a reset fills the whole delay line, so the
+    // output starts at programme level instead of fading in from silence.
+    if (std::fmax(a, f) > p.primingThreshold) {
+      if (s.primingCount < p.primingLimit) {
+        fillBlock(s.lookaheadLeft, inL);
+        fillBlock(s.lookaheadRight, inR);
+        s.lookaheadPosition = 0;
+        s.processedLevel = std::fmax(a, 1e-6);
+        s.ceilingLevel = s.processedLevel;
+        s.rawLevel = std::fmax(f, 1e-6);
+        s.limiterGain = 1.0;
+      }
+      s.primingActive = 0;
+    } else {
+      s.primingCount += 1;
+      if (s.primingCount >= p.primingLimit) s.primingActive = 0;
+    }
+  }
+
+  s.rawLevel = flushDenormal(follow(s.rawLevel, f, p.rawLevelAttack, p.rawLevelRelease));
+  s.processedLevel =
+      flushDenormal(follow(s.processedLevel, a, p.rawLevelAttack, p.rawLevelRelease));
+  // Only what the chain added on top of the raw input counts: nothing up to
+  // 3 dB louder, full weight from 12 dB on.
+  const double ratio = s.processedLevel / std::fmax(s.rawLevel, 1e-6);
+  const double excess = clampValue((linearToDb(std::fmax(1e-7, ratio)) - 3.0) / 9.0, 0.0, 1.0);
+  s.ceilingLevel = flushDenormal(follow(s.ceilingLevel, a, p.ceilingAttack, p.ceilingRelease));
+  double ceilingGain = 1.0;
+  if (s.ceilingLevel > p.limiterCeiling) {
+    ceilingGain = p.limiterCeiling / std::fmax(1e-6, s.ceilingLevel);
+  }
+  ceilingGain = clampValue(ceilingGain, p.limiterFloor, 1.0);
+  const double target = 1.0 - (1.0 - ceilingGain) * excess;
+  s.limiterGain =
+      glide(s.limiterGain, target, s.limiterGain > target ? p.ceilingAttack : p.ceilingRelease);
+
+  int read = s.lookaheadPosition - p.lookaheadLength;
+  if (read < 0) read += kLookaheadRing;
+  const double dL = s.lookaheadLeft[read];
+  const double dR = s.lookaheadRight[read];
+  s.lookaheadLeft[s.lookaheadPosition] = inL;
+  s.lookaheadRight[s.lookaheadPosition] = inR;
+  s.lookaheadPosition = (s.lookaheadPosition + 1) & kLookaheadMask;
+  left = dL * s.limiterGain;
+  right = dR * s.limiterGain;
 }
 
 }  // namespace vantle
