@@ -24,27 +24,45 @@ struct RiderVoicing {
 };
 
 RiderVoicing riderVoicing(ProcessingMode mode, double d) {
-  const double hs = ramp(d, 0.35, 0.53);
-  const double ws = ramp(d, 0.18, 0.64);
-  switch (mode) {
-    case ProcessingMode::podcast:
-      return {0.5 - 0.5 * d,   7.0 - 1.8 * (d * d),  -20.0,          70.0, 65.0 + 20.0 * d,
-              70.0 + 14.0 * d, 65.0 - 5.0 * (d * d), 40.0 - 4.0 * d, 25.0, 9.0};
-    case ProcessingMode::stream:
-      return {0.2 * hs,
-              5.0 + 1.1 * hs,
-              -30.0 - 5.0 * hs,
-              50.0 + 10.0 * ws,
-              56.0 - 6.0 * hs,
-              78.0,
-              55.0,
-              50.0,
-              12.0 + 2.0 * hs,
-              14.0};
-    case ProcessingMode::limiter:
-      break;
+  RiderVoicing v{};
+  if (mode == ProcessingMode::podcast) {
+    v.trimDb = 0.5 - 0.5 * d;
+    v.releaseFactor = 7.0 - 1.8 * (d * d);
+    v.silenceDb = -20.0;
+    v.highWeightPercent = 70.0;
+    v.gainScalePercent = 65.0 + 20.0 * d;
+    v.releaseShapingPercent = 70.0 + 14.0 * d;
+    v.resumeStrengthPercent = 65.0 - 5.0 * (d * d);
+    v.fastMs = 40.0 - 4.0 * d;
+    v.saturationPercent = 25.0;
+    v.maxGainDb = 9.0;
+  } else if (mode == ProcessingMode::stream) {
+    const double hs = ramp(d, 0.35, 0.53);
+    const double ws = ramp(d, 0.18, 0.64);
+    v.trimDb = 0.2 * hs;
+    v.releaseFactor = 5.0 + 1.1 * hs;
+    v.silenceDb = -30.0 - 5.0 * hs;
+    v.highWeightPercent = 50.0 + 10.0 * ws;
+    v.gainScalePercent = 56.0 - 6.0 * hs;
+    v.releaseShapingPercent = 78.0;
+    v.resumeStrengthPercent = 55.0;
+    v.fastMs = 50.0;
+    v.saturationPercent = 12.0 + 2.0 * hs;
+    v.maxGainDb = 14.0;
+  } else {
+    // Limiter mode: the rider only detects; it applies no gain and no colour.
+    v.trimDb = 0.0;
+    v.releaseFactor = 6.5;
+    v.silenceDb = -70.0;
+    v.highWeightPercent = 0.0;
+    v.gainScalePercent = 0.0;
+    v.releaseShapingPercent = 0.0;
+    v.resumeStrengthPercent = 0.0;
+    v.fastMs = 50.0;
+    v.saturationPercent = 0.0;
+    v.maxGainDb = 9.0;
   }
-  return {0.0, 6.5, -70.0, 0.0, 0.0, 0.0, 0.0, 50.0, 0.0, 9.0};
+  return v;
 }
 
 // One region's gain step: falls with the attack pole, rises with a release

@@ -60,7 +60,7 @@ struct GainRiderState {
   double resumeAmount = 0.0;
   double inputPeakHold = 0.0;
   double silenceHold = 0.0;
-  double riderTarget = 0.14125375446227545;
+  double riderTarget = 0.14125375446227542;
   double splitLow[2] = {};
   double lowEnvelope = 0.0;
   double highEnvelope = 0.0;
