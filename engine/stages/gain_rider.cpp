@@ -169,8 +169,8 @@ void runGainRider(const GainRiderParams& p, GainRiderState& s, double& left, dou
   }
   s.silenceHold = flushDenormal(clampValue(hold, 0.0, 1.0));
   s.silenceGate = (1.0 - present) * s.silenceHold;
-  s.resumeLevel =
-      present * clampValue(std::fmax(s.silenceMemory, oldHold) * p.resumeScale, 0.0, 1.0);
+  s.resumeLevel = flushDenormal(
+      present * clampValue(std::fmax(s.silenceMemory, oldHold) * p.resumeScale, 0.0, 1.0));
   s.resumeAmount = flushDenormal(std::fmax(s.resumeLevel, s.resumeAmount * p.resumeHoldDecay));
   if (present > 0.0) s.silenceMemory = s.silenceMemory * p.resumeHoldDecay;
   s.silenceMemory = flushDenormal(s.silenceMemory);
