@@ -53,7 +53,7 @@ void Processor::derive() {
   deriveInputStage(params.input, in);
   deriveGainRider(params.rider, in);
   deriveLookaheadLimiter(params.lookahead, in);
-  deriveLowEndShaper(params.lowEnd, in);
+  deriveLowEndShaper(params.lowEnd, state.lowEnd, in);
   deriveDriveClipper(params.drive, in);
   deriveBandSplit(params.split, in);
   deriveBandGains(params.bandGains, in);
@@ -116,11 +116,13 @@ StereoFrame Processor::processFrame(float inL, float inR) {
 
   runLookaheadLimiter(params.lookahead, state.lookahead, l, r);
 
-  runLowEndShaper(params.lowEnd, state.lowEnd, l, r);
+  runLowEndShaper(params.lowEnd, state.lowEnd, params.analysis, state.analysis,
+                  state.load.reductionPressure, l, r);
 
   runDriveClipper(params.drive, state.drive, l, r);
 
-  runBandSplit(params.split, state.split, l, r, bands);
+  runBandSplit(params.split, state.split, params.lowEnd.bandAnalysisMix, l, r, bands,
+               state.analysis.feeds);
 
   runBandGains(params.bandGains, state.bandGains, bands);
 
