@@ -47,8 +47,8 @@ void deriveBandLimiters(BandLimitersParams& p, const DeriveInputs& in) {
   const StreamDynamicsVoicing sd = streamDynamicsVoicing(in);
   p.streamBandDynamics = sd.on;
   p.makeupAmount = sd.h;
-  p.makeupRise = 1.0 - std::pow(timePole(0.32, in.fs), 16.0);
-  p.makeupFall = 1.0 - std::pow(timePole(0.07, in.fs), 16.0);
+  p.makeupRise = 1.0 - blockPole(0.32, in.fs, kMakeupInterval);
+  p.makeupFall = 1.0 - blockPole(0.07, in.fs, kMakeupInterval);
   bandLimitThresholds(p.bandLimitThresholdDb, sd.h, sd.v);
   for (int k = 0; k < kBands; ++k)
     p.bandLimitGateLevel[k] = dbToLinear(p.bandLimitThresholdDb[k]) * 0.999999999999;

@@ -30,8 +30,8 @@ void deriveBandMix(BandMixParams& p, const DeriveInputs& in) {
   bandLimitThresholds(thresholdDb, sd.h, sd.v);
   for (int k = 0; k < kBands; ++k) p.bandClipCeiling[k] = dbToLinear(thresholdDb[k]);
 
-  p.clipMakeupRise = 1.0 - std::pow(timePole(0.32, in.fs), 16.0);
-  p.clipMakeupFall = 1.0 - std::pow(timePole(0.07, in.fs), 16.0);
+  p.clipMakeupRise = 1.0 - blockPole(0.32, in.fs, kMakeupInterval);
+  p.clipMakeupFall = 1.0 - blockPole(0.07, in.fs, kMakeupInterval);
 
   if (in.mode != ProcessingMode::stream) {
     p.presenceClipTrim = 1.0;

@@ -12,8 +12,10 @@ void resetBandSplit(BandSplitState& s, const BandSplitParams& p) {
   (void)p;
 }
 
-void runBandSplit(const BandSplitParams& p, BandSplitState& s, double left, double right, BandSignals& bands) {
-  (void)p; (void)s;
+void runBandSplit(const BandSplitParams& p, BandSplitState& s, double left, double right,
+                  BandSignals& bands) {
+  (void)p;
+  (void)s;
   for (int k = 0; k < kBands; ++k) bands.bandSignal[0][k] = bands.bandSignal[1][k] = 0.0;
   bands.bandSignal[0][0] = left;
   bands.bandSignal[1][0] = right;
