@@ -124,11 +124,16 @@ StereoFrame Processor::processFrame(float inL, float inR) {
   runBandSplit(params.split, state.split, params.lowEnd.bandAnalysisMix, l, r, bands,
                state.analysis.feeds);
 
-  runBandGains(params.bandGains, state.bandGains, bands);
+  runBandGains(params.bandGains, state.bandGains,
+               RiderRelease{state.rider.silenceGate, state.rider.resumeAmount,
+                            params.rider.resumeStrength, params.rider.resumeRecovery,
+                            params.rider.releaseShaping},
+               bands);
 
   runBandLimiters(params.bandLimiters, state.bandLimiters, bands);
 
-  runBandMix(params.bandMix, state.bandMix, bands);
+  runBandMix(params.bandMix, state.bandMix, params.bandLimiters.streamBandDynamics,
+             state.bandLimiters.makeupUpdate, state.bandLimiters.bandPeak, bands);
 
   runSpectralBalance(params.balance, state.balance, bands);
 

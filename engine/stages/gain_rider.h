@@ -6,7 +6,12 @@
 namespace vantle {
 
 // Derived parameters (written by the derivation only).
-struct GainRiderParams {};
+struct GainRiderParams {
+  // Also read by the band gain computers.
+  double resumeStrength = 0.0;  // resume strength, fraction
+  double resumeRecovery = 0.0;  // fast recovery pole just after a pause
+  double releaseShaping = 0.0;  // release shaping, fraction
+};
 
 // Run-time state.
 struct GainRiderState {
