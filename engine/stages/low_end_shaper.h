@@ -8,6 +8,7 @@ namespace vantle {
 // Derived parameters (written by the derivation only).
 struct LowEndShaperParams {
   double bandAnalysisMix = 0.0;  // > 1e-7 only in stream mode above adapt 18
+  double levellerAmount = 0.0;   // leveller share 0..1; also weights the band analysis
 };
 
 // Run-time state.
