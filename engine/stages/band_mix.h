@@ -8,8 +8,8 @@ namespace vantle {
 
 // Derived parameters (written by the derivation only).
 struct BandMixParams {
-  double clipMakeupScale = 0.0;    // H, 0..1: also scales the spectral balance's low and mid targets
-  double upperBalanceScale = 0.0;  // V, 0..1: also scales its top-band targets and trims
+  double clipMakeupScale = 0.0;    // H, 0..1; also read by the spectral balance
+  double upperBalanceScale = 0.0;  // V, 0..1; likewise
 };
 
 // Run-time state.
