@@ -58,9 +58,11 @@ void Processor::derive() {
   deriveBandSplit(params.split, in);
   deriveBandGains(params.bandGains, in);
   deriveBandLimiters(params.bandLimiters, in);
-  deriveBandAnalysis(params.analysis, in);
+  deriveBandAnalysis(params.analysis, state.analysis, in, params.lowEnd.levellerAmount,
+                     params.lowEnd.bandAnalysisMix);
   deriveBandMix(params.bandMix, in);
-  deriveSpectralBalance(params.balance, in);
+  deriveSpectralBalance(params.balance, in, params.bandLimiters.streamBandDynamics,
+                        params.bandMix.clipMakeupScale, params.bandMix.upperBalanceScale);
   deriveBandSum(params.bandSum, in);
   deriveBusShaping(params.bus, in);
   deriveOutputControl(params.output, in);
