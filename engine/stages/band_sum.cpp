@@ -55,8 +55,7 @@ void deriveBandSum(BandSumParams& p, const DeriveInputs& in) {
   }
   const double s = p.hfShapeAmount;
   const double ms = std::fmin(1.5, std::fmax(0.0, p.bandDelayMs));
-  // The delay lines up the bands with the look-ahead of the later peak
-  // control; without shaping nothing needs the extra latency.
+  // Without the transient saturation the bands pass undelayed.
   p.bandDelay = (s > 0.0 && ms > 0.0) ? msToSamples(ms, in.fs, kBandDelayRing - 1) : 0;
 
   p.hfFastEnv = oneMinusPole(0.00055, in.fs);
@@ -140,7 +139,7 @@ void runBandSum(const BandSumParams& p, BandSumState& s, const BandSignals& band
       double t = std::fmax(clamp01(q), clamp01(r)) * clamp01(onset[i]) *
                  (kLevelBase[i] + kLevelWeight[i] * clamp01(level[i]));
       // The air band counts as an event only as far as the band below it
-      // shows one too, so hiss and cymbal wash are left alone.
+      // shows one too.
       if (i == 2) t = t * (0.2 + 0.8 * std::fmax(strength[1], clamp01(onset[1])));
       strength[i] = clamp01(t);
       det.event = follow(det.event, strength[i], p.hfAttack, p.hfRelease);

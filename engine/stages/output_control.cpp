@@ -178,8 +178,8 @@ void runOutputControl(const OutputControlParams& p, OutputControlState& s, doubl
     double y = softKneeLimit(softKneeLimit(xp, p.firstKneeThreshold, p.firstKnee),
                              p.secondKneeThreshold, p.secondKnee);
     if (p.clipFeedbackAmount > 0.0) {
-      // Taking the low-passed knee error off again keeps the knees from
-      // adding low-frequency distortion.
+      // Giving back part of the knees' low-passed error leaves them acting
+      // mostly on the fast part of a peak.
       s.clipFeedbackState[ch] += ((y - xp) - s.clipFeedbackState[ch]) * p.clipFeedbackCoef;
       y = y - p.clipFeedbackAmount * s.clipFeedbackState[ch] * 0.45;
     }
