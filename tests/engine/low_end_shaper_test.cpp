@@ -23,7 +23,8 @@ struct Shaper {
   Shaper(ProcessingMode mode, double fs, double d) {
     deriveLowEndShaper(p, s, DeriveInputs{mode, fs, d, 0.0, kOutputCeiling});
     resetLowEndShaper(s, p);
-    deriveBandAnalysis(ap, DeriveInputs{mode, fs, d, 0.0, kOutputCeiling});
+    deriveBandAnalysis(ap, as, DeriveInputs{mode, fs, d, 0.0, kOutputCeiling}, p.levellerAmount,
+                       p.bandAnalysisMix);
     resetBandAnalysis(as, ap);
   }
   void run(double& l, double& r) { runLowEndShaper(p, s, ap, as, 0.0, l, r); }
