@@ -6,7 +6,10 @@
 namespace vantle {
 
 // Derived parameters (written by the derivation only).
-struct GainRiderParams {};
+struct GainRiderParams {
+  // Linear silence threshold; read by the load feedback.
+  double silenceThreshold = 0.0;
+};
 
 // Run-time state.
 struct GainRiderState {

@@ -10,6 +10,9 @@ struct OutputControlParams {
   // Target of the output gain glide; seeded by the derivation, moved at run
   // time by the load feedback.
   double outputGainTarget = 1.0;
+  // Depths of the density and peak-limiting gains; read by the load feedback.
+  double densityDepth = 0.0;
+  double limitDepth = 0.0;
 };
 
 // Run-time state.
