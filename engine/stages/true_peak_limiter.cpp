@@ -40,16 +40,38 @@ constexpr double kInterpolation[kTpTaps][kTpPhases] = {
 constexpr int kCentreTap = 6;  // the interpolator's centre lags the input by 6 frames
 constexpr int kRingMask = kTpRingLength - 1;
 
-// Sums of phases 1..7 over taps 0..11, each phase in tap order. The terms this
-// leaves out are products with an exact 0 (tap 12, and every tap of phase 0
-// except the centre), which cannot change a sum of finite values.
+// Sums of all eight phases over taps 0..11 for one channel, each phase in tap
+// order. Tap 12 is an exact 0 and is left out; phase 0 runs with the others
+// (its off-centre taps are exact zeros, so it sums to the centre tap times
+// the centre sample, as a sum of finite values must).
 inline void interpolate(const double* table, const double* history, double* y) {
-  for (int j = 1; j < kTpPhases; ++j) y[j] = 0.0;
+  for (int j = 0; j < kTpPhases; ++j) y[j] = 0.0;
   for (int t = 0; t < kTpTaps - 1; ++t) {
     const double x = history[t];
     const double* h = table + kTpPhases * t;
-    for (int j = 1; j < kTpPhases; ++j) y[j] = y[j] + h[j] * x;
+    for (int j = 0; j < kTpPhases; ++j) y[j] = y[j] + h[j] * x;
   }
+}
+
+// Smallest v + (1 - v) x rise x square over n entries, and q. Two running
+// minima let consecutive entries be compared independently; the minimum of
+// the two is the same value whichever order the entries are taken in.
+inline double weightedMinimum(const double* v, const double* rise, const double* square, int n,
+                              double q) {
+  double q0 = q;
+  double q1 = q;
+  int k = 0;
+  for (; k + 1 < n; k += 2) {
+    const double e0 = v[k] + (1.0 - v[k]) * rise[k] * square[k];
+    const double e1 = v[k + 1] + (1.0 - v[k + 1]) * rise[k + 1] * square[k + 1];
+    q0 = e0 < q0 ? e0 : q0;
+    q1 = e1 < q1 ? e1 : q1;
+  }
+  if (k < n) {
+    const double e = v[k] + (1.0 - v[k]) * rise[k] * square[k];
+    q0 = e < q0 ? e : q0;
+  }
+  return q1 < q0 ? q1 : q0;
 }
 
 }  // namespace
@@ -64,6 +86,15 @@ void deriveTruePeakLimiter(TruePeakLimiterParams& p, const DeriveInputs& in) {
     for (int j = 0; j < kTpPhases; ++j)
       p.interpolationTable[kTpPhases * t + j] = kInterpolation[t][j];
   }
+  // Largest gain of any phase on samples of one magnitude, with a margin far
+  // above the rounding of a 12-term sum.
+  double phaseGain = 1.0;
+  for (int j = 0; j < kTpPhases; ++j) {
+    double sum = 0.0;
+    for (int t = 0; t < kTpTaps; ++t) sum += std::fabs(kInterpolation[t][j]);
+    if (sum > phaseGain) phaseGain = sum;
+  }
+  p.quietBound = p.truePeakCeiling / phaseGain * (1.0 - 1e-9);
   const double w = static_cast<double>(p.tpWindow);
   for (int k = 0; k < kTpRingLength; ++k) {
     const double s = k <= p.tpWindow ? static_cast<double>(k) / w : 1.0;
@@ -84,6 +115,7 @@ void resetTruePeakLimiter(TruePeakLimiterState& s, const TruePeakLimiterParams& 
   s.tpGain = 1.0;
   s.tpBlockCount = 0;
   s.pendingCount = 0;
+  s.loudFrames = 0;
 }
 
 double truePeakEstimate(const double* table, const double* historyL, const double* historyR) {
@@ -91,16 +123,10 @@ double truePeakEstimate(const double* table, const double* historyL, const doubl
   double yR[kTpPhases];
   interpolate(table, historyL, yL);
   interpolate(table, historyR, yR);
-  // Phase 0 is the centre sample scaled by the centre tap alone.
-  const double centre = table[kTpPhases * kCentreTap];
   double n = std::fabs(historyL[0]);
   const double r0 = std::fabs(historyR[0]);
   if (r0 > n) n = r0;
-  const double cL = std::fabs(centre * historyL[kCentreTap]);
-  const double cR = std::fabs(centre * historyR[kCentreTap]);
-  if (cL > n) n = cL;
-  if (cR > n) n = cR;
-  for (int j = 1; j < kTpPhases; ++j) {
+  for (int j = 0; j < kTpPhases; ++j) {
     const double aL = std::fabs(yL[j]);
     const double aR = std::fabs(yR[j]);
     if (aL > n) n = aL;
@@ -134,7 +160,13 @@ StereoFrame runTruePeakLimiter(const TruePeakLimiterParams& p, TruePeakLimiterSt
   s.tpHistory[0][0] = left;
   s.tpHistory[1][0] = right;
 
-  const double n = truePeakEstimate(p.interpolationTable, s.tpHistory[0], s.tpHistory[1]);
+  // While every sample in the history is at most quietBound, no phase can
+  // reach the ceiling and the estimate is skipped.
+  if (std::fabs(left) > p.quietBound || std::fabs(right) > p.quietBound) s.loudFrames = kTpTaps;
+  const double n = s.loudFrames > 0
+                       ? truePeakEstimate(p.interpolationTable, s.tpHistory[0], s.tpHistory[1])
+                       : 0.0;
+  if (s.loudFrames > 0) --s.loudFrames;
   if (n > p.truePeakCeiling) {
     const double g = p.truePeakCeiling / (n > 1e-12 ? n : 1e-12);
     const int p6 = (i - kCentreTap) & kRingMask;
@@ -149,11 +181,12 @@ StereoFrame runTruePeakLimiter(const TruePeakLimiterParams& p, TruePeakLimiterSt
   double q = 1.0;
   if (s.pendingCount > 0) {
     // Entry k of the window counts with weight 1 - (3 - 2s) s^2, s = k / W.
-    for (int k = 0; k <= p.tpWindow; ++k) {
-      const double v = s.tpGainRing[(r + k) & kRingMask];
-      const double e = v + (1.0 - v) * p.windowRise[k] * p.windowSquare[k];
-      if (e < q) q = e;
-    }
+    // The window is walked as the (at most two) contiguous runs of the ring.
+    const int count = p.tpWindow + 1;
+    const int first = count < kTpRingLength - r ? count : kTpRingLength - r;
+    q = weightedMinimum(s.tpGainRing + r, p.windowRise, p.windowSquare, first, q);
+    q = weightedMinimum(s.tpGainRing, p.windowRise + first, p.windowSquare + first, count - first,
+                        q);
   }
   if (q >= s.tpGain) q = q + (s.tpGain - q) * p.tpRelease;
   if (q > 0.999999999) q = 1.0;

@@ -29,6 +29,9 @@ struct TruePeakLimiterParams {
   // factors so the frame multiplies them in the order they are written.
   double windowRise[kTpRingLength] = {};    // 3 - 2s
   double windowSquare[kTpRingLength] = {};  // s^2
+  // A history whose samples all stay at or below this cannot have a phase
+  // above truePeakCeiling.
+  double quietBound = 0.0;
   // Largest float below the float nearest to the output ceiling.
   float floatCeiling = 0.0f;
 };
@@ -43,6 +46,8 @@ struct TruePeakLimiterParams {
 //   tpBlockCount      frames since the last load-feedback block, 0..63; reset 0
 //   pendingCount      entries of tpGainRing below 1, per frame; reset 0 (while it
 //                     is 0 every window minimum is exactly 1 and is skipped)
+//   loudFrames        frames until no history sample exceeds quietBound, 0..13;
+//                     reset 0 (while 0 the true-peak estimate is skipped)
 struct TruePeakLimiterState {
   double tpRing[2][kTpRingLength] = {};
   double tpGainRing[kTpRingLength] = {};
@@ -51,13 +56,15 @@ struct TruePeakLimiterState {
   double tpGain = 1.0;
   int tpBlockCount = 0;
   int pendingCount = 0;
+  int loudFrames = 0;
 };
 
 void deriveTruePeakLimiter(TruePeakLimiterParams& p, const DeriveInputs& in);
 void resetTruePeakLimiter(TruePeakLimiterState& s, const TruePeakLimiterParams& p);
 
-// The largest of |x| and the seven interpolated values between the sample
-// six frames back and its successor, for each channel of the history.
+// The largest of the newest samples' magnitudes and the eight interpolated
+// values from the sample six frames back towards its successor, over both
+// channels' histories (13 samples each, newest first).
 double truePeakEstimate(const double* table, const double* historyL, const double* historyR);
 
 // One frame: (left, right) from the stage before, the limited pair narrowed to
