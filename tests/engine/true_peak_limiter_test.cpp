@@ -243,6 +243,32 @@ TEST(TruePeakLimiter, KeepsTheInterpolatedPeakUnderItsCeiling) {
   }
 }
 
+// The estimate is skipped while the history stays under quietBound; forcing it
+// on every frame must give the same bits.
+TEST(TruePeakLimiter, SkippingQuietHistoriesChangesNothing) {
+  for (double fs : {8000.0, 48000.0}) {
+    Limiter skipping(fs);
+    Limiter always(fs);
+    always.p.quietBound = 0.0;
+    EXPECT_GT(skipping.p.quietBound, 0.5);
+    std::mt19937 rng(2);
+    std::uniform_real_distribution<double> u(-1.0, 1.0);
+    for (int f = 0; f < 40000; ++f) {
+      // Programme around the bound, with sparse peaks.
+      const double base = 0.55 * std::sin(0.013 * f) + 0.1 * u(rng);
+      // Pairs of 0.8 have an inter-sample peak above the ceiling.
+      const double pair = f % 500 < 2 ? 0.8 : base;
+      const double l = f % 331 == 0 ? kOutputCeiling : pair;
+      const double r = f % 977 == 5 ? -kOutputCeiling : -base;
+      const StereoFrame a = skipping.run(l, r);
+      const StereoFrame b = always.run(l, r);
+      ASSERT_EQ(a.left, b.left) << f;
+      ASSERT_EQ(a.right, b.right) << f;
+      ASSERT_EQ(skipping.s.tpGain, always.s.tpGain) << f;
+    }
+  }
+}
+
 TEST(TruePeakLimiter, LoadBlockEverySixtyFourthFrame) {
   Limiter lim(48000);
   for (int f = 1; f <= 64 * 5; ++f) {
