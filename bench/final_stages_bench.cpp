@@ -3,6 +3,7 @@
 // lightly loaded and fully loaded. Run by hand: final_stages_bench.
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <memory>
 #include <random>
@@ -59,7 +60,8 @@ double run(ProcessingMode mode, double fs, const std::vector<double>& x, double&
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+  const char* only = argc > 1 ? argv[1] : nullptr;
   const double fs = 48000.0;
   const size_t frames = static_cast<size_t>(fs * 20);
   std::mt19937 rng(1);
@@ -90,6 +92,7 @@ int main() {
                {"limiter", ProcessingMode::limiter}};
   for (const auto& m : modes) {
     for (const auto& s : signals) {
+      if (only != nullptr && std::strcmp(only, m.name) != 0) continue;
       std::printf("%-8s %-11s %8.0fx realtime\n", m.name, s.name, run(m.mode, fs, *s.x, sink));
     }
   }
