@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "engine/dsp/conversions.h"
+#include "engine/dsp/window_minimum.h"
 
 namespace vantle {
 
@@ -48,6 +49,11 @@ double gateTarget(double signalSum, double errorSum, int energyCount) {
   if (db >= -16.0) return 0.0;
   if (db <= -20.0) return 1.0;
   return 1.0 - smoothstep((db + 20.0) * 0.25);
+}
+
+// Smallest of q and v + (1 - v) x shape over n entries.
+inline double fadedMinimum(const double* v, const double* shape, int n, double q) {
+  return runMinimum(n, q, [v, shape](int k) { return v[k] + (1.0 - v[k]) * shape[k]; });
 }
 
 }  // namespace
@@ -335,13 +341,13 @@ void runClipRepair(const ClipRepairParams& p, ClipRepairState& s, double outputG
   if (w < 1) {
     gw = need[o];
   } else if (s.overCount >= 1) {
+    // Walked as the (at most two) contiguous runs of the ring; every term is
+    // at most 1, so starting from 1 changes nothing.
     const double* shape = p.repairWindowShape.get();
-    gw = need[o];
-    for (int j = 1; j <= w; ++j) {
-      const double v = need[(o + j) & kRingMask];
-      const double c = v + (1.0 - v) * shape[j];
-      if (c < gw) gw = c;
-    }
+    const int count = w + 1;
+    const int first = count < kRepairRingLength - o ? count : kRepairRingLength - o;
+    gw = fadedMinimum(need + o, shape, first, 1.0);
+    gw = fadedMinimum(need, shape + first, count - first, gw);
   }
   if (gw >= s.repairGain) gw = gw + (s.repairGain - gw) * p.repairRelease;
   if (gw > 0.999999999) gw = 1.0;

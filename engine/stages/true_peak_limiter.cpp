@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "engine/dsp/conversions.h"
+#include "engine/dsp/window_minimum.h"
 
 namespace vantle {
 
@@ -53,25 +54,11 @@ inline void interpolate(const double* table, const double* history, double* y) {
   }
 }
 
-// Smallest v + (1 - v) x rise x square over n entries, and q. Two running
-// minima let consecutive entries be compared independently; the minimum of
-// the two is the same value whichever order the entries are taken in.
+// Smallest of q and v + (1 - v) x rise x square over n entries.
 inline double weightedMinimum(const double* v, const double* rise, const double* square, int n,
                               double q) {
-  double q0 = q;
-  double q1 = q;
-  int k = 0;
-  for (; k + 1 < n; k += 2) {
-    const double e0 = v[k] + (1.0 - v[k]) * rise[k] * square[k];
-    const double e1 = v[k + 1] + (1.0 - v[k + 1]) * rise[k + 1] * square[k + 1];
-    q0 = e0 < q0 ? e0 : q0;
-    q1 = e1 < q1 ? e1 : q1;
-  }
-  if (k < n) {
-    const double e = v[k] + (1.0 - v[k]) * rise[k] * square[k];
-    q0 = e < q0 ? e : q0;
-  }
-  return q1 < q0 ? q1 : q0;
+  return runMinimum(n, q,
+                    [v, rise, square](int k) { return v[k] + (1.0 - v[k]) * rise[k] * square[k]; });
 }
 
 }  // namespace
