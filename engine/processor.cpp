@@ -69,6 +69,7 @@ void Processor::derive() {
   deriveClipRepair(params.repair, in);
   deriveTruePeakLimiter(params.truePeak, in);
   deriveLoadFeedback(params.load, in);
+  seedLoadTargets(params.load, state.load, state.rider.riderTarget, params.output.outputGainTarget);
 }
 
 void Processor::reset() {
@@ -88,7 +89,7 @@ void Processor::reset() {
   resetOutputControl(state.output, params.output);
   resetClipRepair(state.repair, params.repair);
   resetTruePeakLimiter(state.truePeak, params.truePeak);
-  resetLoadFeedback(state.load, params.load);
+  resetLoadFeedback(state.load, params.load, state.rider.riderTarget);
   bands = BandSignals{};
 }
 
@@ -145,9 +146,23 @@ StereoFrame Processor::processFrame(float inL, float inR) {
 
   runOutputControl(params.output, state.output, l, r);
 
-  runClipRepair(params.repair, state.repair, l, r);
+  if (params.repair.repairDelay >= 1) {
+    runClipRepair(params.repair, state.repair, state.output.outputGain, l, r);
+  }
 
-  return runTruePeakLimiter(params.truePeak, state.truePeak, l, r);
+  bool loadBlockDue = false;
+  const StereoFrame out = runTruePeakLimiter(params.truePeak, state.truePeak, l, r, loadBlockDue);
+  if (loadBlockDue) {
+    const LoadFeedbackInputs watched{state.output.peakLevel,       params.output.densityDepth,
+                                     state.output.boostGuardGain,  state.output.peakLimitGain,
+                                     params.output.limitDepth,     state.repair.repairGain,
+                                     params.repair.repairAmount,   state.truePeak.tpGain,
+                                     state.rider.silenceHold,      state.rider.inputPeakHold,
+                                     params.rider.silenceThreshold};
+    runLoadFeedback(params.load, state.load, watched, state.rider.riderTarget,
+                    params.output.outputGainTarget);
+  }
+  return out;
 }
 
 }  // namespace vantle

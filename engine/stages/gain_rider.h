@@ -11,6 +11,8 @@ struct GainRiderParams {
   double resumeStrength = 0.0;  // resume strength, fraction
   double resumeRecovery = 0.0;  // fast recovery pole just after a pause
   double releaseShaping = 0.0;  // release shaping, fraction
+  // Linear silence threshold; read by the load feedback.
+  double silenceThreshold = 0.0;
 };
 
 // Run-time state.
@@ -20,8 +22,8 @@ struct GainRiderState {
   double resumeAmount = 0.0;
   double inputPeakHold = 0.0;
   double silenceHold = 0.0;
-  // Level target in dB; reset sets -17, the load feedback moves it.
-  double riderTarget = -17.0;
+  // Linear level target; reset sets linear of -17 dB, the load feedback moves it.
+  double riderTarget = 0.14125375446227545;
 };
 
 void deriveGainRider(GainRiderParams& p, const DeriveInputs& in);
