@@ -2,8 +2,12 @@
 // window. Windows only.
 #pragma once
 
-#include <urlmon.h>
+// clang-format off
+// windows.h first: the other Windows headers rely on its types.
 #include <windows.h>
+// clang-format on
+
+#include <urlmon.h>
 
 namespace vantle {
 

@@ -28,9 +28,10 @@ class Platform {
   // does; false when there was nothing to remove.
   virtual bool removeFileSpec(char* path) = 0;
 
-  // Copies the value of an environment variable into out (cut to size - 1
-  // bytes and terminated); false, with out empty, when it is unset or empty.
-  virtual bool getEnv(const char* name, char* out, std::size_t size) = 0;
+  // The length of an environment variable's value, 0 when it is unset or
+  // empty. out holds the value when the length is below size, else it is
+  // left empty (a value cut short would name some other place).
+  virtual std::size_t getEnv(const char* name, char* out, std::size_t size) = 0;
 
   // Reads up to size raw bytes from offset; the number read (0 at the end),
   // or -1 when the file cannot be opened or read.

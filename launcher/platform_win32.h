@@ -10,7 +10,7 @@ class Win32Platform : public Platform {
  public:
   FileKind fileKind(const char* path) override;
   bool removeFileSpec(char* path) override;
-  bool getEnv(const char* name, char* out, std::size_t size) override;
+  std::size_t getEnv(const char* name, char* out, std::size_t size) override;
   long long readFileAt(const char* path, std::uint64_t offset, char* out,
                        std::size_t size) override;
   long long readFileTail(const char* path, char* out, std::size_t size) override;

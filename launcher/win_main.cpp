@@ -1,6 +1,10 @@
 // Process entry of VantleCast.exe, a GUI program without a console.
-#include <shellapi.h>
+// clang-format off
+// windows.h first: the other Windows headers rely on its types.
 #include <windows.h>
+// clang-format on
+
+#include <shellapi.h>
 
 #include "launcher/main_flow_win32.h"
 

@@ -7,8 +7,12 @@
 #include <vector>
 
 #ifdef _WIN32
-#include <shellapi.h>
+// clang-format off
+// windows.h first: the other Windows headers rely on its types.
 #include <windows.h>
+// clang-format on
+
+#include <shellapi.h>
 #endif
 
 namespace {

@@ -13,9 +13,13 @@
 //     --timeout-ms N       stop the launcher after N ms (default 30000)
 //     --grandchild FILE    after the end, tell whether the process whose id
 //                          is in FILE is still alive
+// clang-format off
+// windows.h first: the other Windows headers rely on its types.
+#include <windows.h>
+// clang-format on
+
 #include <commctrl.h>
 #include <shellapi.h>
-#include <windows.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -170,6 +174,8 @@ int answerId(const std::wstring &answer) {
 struct ProgressSeen {
   bool seen = false;
   bool closeAsked = false;
+  ULONGLONG closeAskedAt = 0;
+  bool survivedClose = false;
   std::set<std::wstring> titles;
   std::set<std::wstring> labels;
   std::vector<std::wstring> titleOrder;
@@ -208,8 +214,12 @@ void watchProgress(HWND window, ProgressSeen &seen) {
   }
   if (!seen.closeAsked) {
     seen.closeAsked = true;
+    seen.closeAskedAt = GetTickCount64();
     PostMessageW(window, WM_CLOSE, 0, 0);
     PostMessageW(window, WM_SYSCOMMAND, SC_CLOSE, 0);
+  } else if (!seen.survivedClose && GetTickCount64() - seen.closeAskedAt > 300) {
+    // Still there well after the close request was delivered.
+    seen.survivedClose = true;
   }
 }
 
@@ -351,6 +361,7 @@ int wmain() {
       say("progress-label=" + hex(t));
     }
     say("progress-max-bar=" + std::to_string(progress.maxBar));
+    say("progress-survived-close=" + std::to_string(progress.survivedClose ? 1 : 0));
   }
   DWORD code = 0;
   GetExitCodeProcess(process.hProcess, &code);

@@ -14,8 +14,12 @@
 //   STANDIN_INSTALL_SLOT  installer: install a runtime for this slot (the
 //                         manifest and a copy of itself as KorvaneRuntime.exe)
 //   STANDIN_INSTALL_EXIT  installer: exit code; default 0
-#include <shellapi.h>
+// clang-format off
+// windows.h first: the other Windows headers rely on its types.
 #include <windows.h>
+// clang-format on
+
+#include <shellapi.h>
 
 #include <cstdio>
 #include <cstdlib>
