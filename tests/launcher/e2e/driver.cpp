@@ -189,7 +189,7 @@ void watchProgress(HWND window, ProgressSeen &seen) {
     RECT rect;
     GetWindowRect(window, &rect);
     const LONG_PTR exStyle = GetWindowLongPtrW(window, GWL_EXSTYLE);
-    say("progress-window size=" + std::to_string(rect.right - rect.left) + "x" +
+    say("progress-window=" + std::to_string(rect.right - rect.left) + "x" +
         std::to_string(rect.bottom - rect.top) +
         " topmost=" + std::to_string((exStyle & WS_EX_TOPMOST) != 0 ? 1 : 0));
   }
