@@ -162,13 +162,20 @@ int offerRuntimeInstall(const char *displayName, const char *addressUtf8) {
     return 1;
   }
 
+  // A temporary folder longer than the buffer is reported by its length
+  // alone, with the buffer left unfilled; and a cut installer path would be
+  // saved and started under some other name. Both count as no folder.
   wchar_t tempFolder[kTempPathUnits];
-  if (GetTempPathW(kTempPathUnits, tempFolder) == 0) {
+  const DWORD tempLength = GetTempPathW(kTempPathUnits, tempFolder);
+  if (tempLength == 0 || tempLength >= kTempPathUnits) {
     return 1;
   }
   wchar_t installerPath[kInstallerPathUnits];
-  std::swprintf(installerPath, kInstallerPathUnits, L"%ls%ls", tempFolder, kInstallerFileName);
-  installerPath[kInstallerPathUnits - 1] = L'\0';
+  const int pathLength = std::swprintf(installerPath, kInstallerPathUnits, L"%ls%ls", tempFolder,
+                                       kInstallerFileName);
+  if (pathLength < 0 || pathLength >= kInstallerPathUnits) {
+    return 1;
+  }
   wchar_t address[kAddressUnits];
   // An address that does not convert cannot be downloaded.
   if (MultiByteToWideChar(CP_UTF8, 0, addressUtf8, -1, address, kAddressUnits) <= 0) {
