@@ -11,6 +11,13 @@ server on 127.0.0.1 that sends slowly.
 
 Exits 0 when every case passes, 1 on a failure, 77 (skipped) when wine or
 Xvfb is missing.
+
+Run it with `ctest -R launcher_e2e` in the Windows build, or directly (see
+tests/launcher/e2e/CMakeLists.txt for the arguments; -k NAME runs the cases
+whose name contains NAME). The Wine prefix lives in <work>/wineprefix unless
+VANTLE_E2E_WINEPREFIX names another; the display is :57, or the next free one
+after VANTLE_E2E_DISPLAY. Each case leaves its folders, the driver's report
+(driver.out) and the launcher's standard error in <work>/<case>.
 """
 
 import argparse
