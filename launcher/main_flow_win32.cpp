@@ -235,7 +235,9 @@ bool runInJob(wchar_t* applicationName, wchar_t* commandLine, STARTUPINFOW& star
 
 int launcherMain(int count, wchar_t** arguments) {
   Platform& platform = win32Platform();
-  char** userArguments = utf8Arguments(count, arguments);
+  // The vector always holds at least the program path; without it the child
+  // lists below would lose the module name.
+  char** userArguments = count >= 1 ? utf8Arguments(count, arguments) : nullptr;
   if (userArguments == nullptr) {
     return kExitBadCommandLine;
   }
