@@ -394,6 +394,21 @@ def case_crash_codes(c):
     c.expect_error_line(text)
 
 
+def case_could_not_start(c):
+    """An interpreter that is no program: the could-not-start message names it, exit 3."""
+    launcher = c.put_launcher()
+    python = os.path.join(c.app, "_internal", "python.exe")
+    os.makedirs(os.path.dirname(python))
+    with open(python, "wb") as f:
+        f.write(b"damaged download\n")
+    c.run(launcher, answers=["ok"])
+    c.equal(c.exit_code(), 3, "exit code")
+    message = ("VANTLE Reda could not start Python.\n\nPython path: %s\n\n"
+               "Please reinstall VANTLE Reda." % win_path(python))
+    c.expect_boxes([(message, "ok")])
+    c.expect_error_line(message)
+
+
 def case_no_runtime_declined(c):
     """No runtime: the question is asked; No gives the no-runtime message and exit 2."""
     launcher = c.put_launcher()
@@ -527,6 +542,7 @@ CASES = [
     case_shared_runtime_slot,
     case_failure_explained,
     case_crash_codes,
+    case_could_not_start,
     case_no_runtime_declined,
     case_dev_slot,
     case_started_from_archive,
