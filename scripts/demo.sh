@@ -5,7 +5,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh native demo
-cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DVANTLE_TESTS=OFF >/dev/null
+cmake -S . -B build -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build build -j"${JOBS:-2}" --target vantle-tonbrel >/dev/null
 tool=build/tool/vantle-tonbrel
 out=out/demo
