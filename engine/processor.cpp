@@ -53,20 +53,23 @@ void Processor::derive() {
   deriveInputStage(params.input, state.input, in);
   deriveGainRider(params.rider, in);
   deriveLookaheadLimiter(params.lookahead, in);
-  deriveLowEndShaper(params.lowEnd, in);
+  deriveLowEndShaper(params.lowEnd, state.lowEnd, in);
   deriveDriveClipper(params.drive, in);
   deriveBandSplit(params.split, in);
   deriveBandGains(params.bandGains, in);
   deriveBandLimiters(params.bandLimiters, in);
-  deriveBandAnalysis(params.analysis, in);
+  deriveBandAnalysis(params.analysis, state.analysis, in, params.lowEnd.levellerAmount,
+                     params.lowEnd.bandAnalysisMix);
   deriveBandMix(params.bandMix, in);
-  deriveSpectralBalance(params.balance, in);
+  deriveSpectralBalance(params.balance, in, params.bandLimiters.streamBandDynamics,
+                        params.bandMix.clipMakeupScale, params.bandMix.upperBalanceScale);
   deriveBandSum(params.bandSum, in);
   deriveBusShaping(params.bus, in);
   deriveOutputControl(params.output, in);
   deriveClipRepair(params.repair, in);
   deriveTruePeakLimiter(params.truePeak, in);
   deriveLoadFeedback(params.load, in);
+  seedLoadTargets(params.load, state.load, state.rider.riderTarget, params.output.outputGainTarget);
 }
 
 void Processor::reset() {
@@ -86,7 +89,7 @@ void Processor::reset() {
   resetOutputControl(state.output, params.output);
   resetClipRepair(state.repair, params.repair);
   resetTruePeakLimiter(state.truePeak, params.truePeak);
-  resetLoadFeedback(state.load, params.load);
+  resetLoadFeedback(state.load, params.load, state.rider.riderTarget);
   bands = BandSignals{};
 }
 
@@ -116,17 +119,24 @@ StereoFrame Processor::processFrame(float inL, float inR) {
 
   runLookaheadLimiter(params.lookahead, state.lookahead, rawL, rawR, l, r);
 
-  runLowEndShaper(params.lowEnd, state.lowEnd, l, r);
+  runLowEndShaper(params.lowEnd, state.lowEnd, params.analysis, state.analysis,
+                  state.load.reductionPressure, l, r);
 
   runDriveClipper(params.drive, state.drive, l, r);
 
-  runBandSplit(params.split, state.split, l, r, bands);
+  runBandSplit(params.split, state.split, params.lowEnd.bandAnalysisMix, l, r, bands,
+               state.analysis.feeds);
 
-  runBandGains(params.bandGains, state.bandGains, bands);
+  runBandGains(params.bandGains, state.bandGains,
+               RiderRelease{state.rider.silenceGate, state.rider.resumeAmount,
+                            params.rider.resumeStrength, params.rider.resumeRecovery,
+                            params.rider.releaseShaping},
+               bands);
 
   runBandLimiters(params.bandLimiters, state.bandLimiters, bands);
 
-  runBandMix(params.bandMix, state.bandMix, bands);
+  runBandMix(params.bandMix, state.bandMix, params.bandLimiters.streamBandDynamics,
+             state.bandLimiters.makeupUpdate, state.bandLimiters.bandPeak, bands);
 
   runSpectralBalance(params.balance, state.balance, bands);
 
@@ -136,9 +146,23 @@ StereoFrame Processor::processFrame(float inL, float inR) {
 
   runOutputControl(params.output, state.output, l, r);
 
-  runClipRepair(params.repair, state.repair, l, r);
+  if (params.repair.repairDelay >= 1) {
+    runClipRepair(params.repair, state.repair, state.output.outputGain, l, r);
+  }
 
-  return runTruePeakLimiter(params.truePeak, state.truePeak, l, r);
+  bool loadBlockDue = false;
+  const StereoFrame out = runTruePeakLimiter(params.truePeak, state.truePeak, l, r, loadBlockDue);
+  if (loadBlockDue) {
+    const LoadFeedbackInputs watched{state.output.peakLevel,       params.output.densityDepth,
+                                     state.output.boostGuardGain,  state.output.peakLimitGain,
+                                     params.output.limitDepth,     state.repair.repairGain,
+                                     params.repair.repairAmount,   state.truePeak.tpGain,
+                                     state.rider.silenceHold,      state.rider.inputPeakHold,
+                                     params.rider.silenceThreshold};
+    runLoadFeedback(params.load, state.load, watched, state.rider.riderTarget,
+                    params.output.outputGainTarget);
+  }
+  return out;
 }
 
 }  // namespace vantle

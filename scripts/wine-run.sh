@@ -24,5 +24,10 @@ if [ ! -f "$prefix/.vantle-ready" ]; then
   ) 9>"$prefix.lock"
 fi
 # Keep the server alive between calls so each call takes a fraction of a second.
-wineserver -p >/dev/null 2>&1
+wineserver -p </dev/null >/dev/null 2>&1
+# The first program after a server start also starts Wine's background
+# services, which inherit that program's stdout and stderr: a caller reading
+# them through a pipe would then wait for ever. A throw-away call with quiet
+# descriptors starts them first (about 0.1 s when they are already up).
+wine cmd /c exit </dev/null >/dev/null 2>&1
 exec wine "$@"

@@ -1,26 +1,362 @@
 #include "engine/stages/band_analysis.h"
 
+#include <cmath>
+
+#include "engine/dsp/conversions.h"
+
 namespace vantle {
 
-void deriveBandAnalysis(BandAnalysisParams& p, const DeriveInputs& in) {
-  (void)p;
-  (void)in;
+namespace {
+
+constexpr double kAnalysisCornerHz[kAnalysisCorners] = {70.0, 250.0, 420.0, 3700.0};
+// Butterworth Q: alpha = sin(w) / 1.41421356.
+constexpr double kAnalysisQ = 1.41421356 / 2.0;
+// A frame counts as programme once its analysis peak reaches this.
+constexpr double kActivePeak = 3e-5;
+// The trackers jump to the first frame above this instead of rising from zero.
+constexpr double kSeedPeak = 1e-5;
+
+double sat(double x) { return std::fmin(1.0, std::fmax(0.0, x)); }
+
+// The analysis's own smoothstep, q^2 (3 - 2q) on the clamped value; kept
+// apart from the shared one because it rounds in this order.
+double S(double x) {
+  const double q = sat(x);
+  return (q * q) * (3.0 - 2.0 * q);
+}
+
+// 10 log10 of a power ratio, never below -140 dB.
+double powerRatioDb(double num, double den) {
+  const double r = std::sqrt(std::fmax(num, 1e-12) / std::fmax(den, 1e-12));
+  return 8.685889638065037 * std::log(std::fmax(r, 1e-7));
+}
+
+double subThinScore(double subDb) {
+  return 3.0 * S((-9.0 - subDb) / 7.0) + 4.0 * S((-6.2 - subDb) / 2.8) +
+         0.7 * S((-16.0 - subDb) / 8.0);
+}
+
+double bassThinScore(double bassDb) {
+  return 2.7 * S((-2.0 - bassDb) / 4.0) + 3.5 * S((-0.35 - bassDb) / 1.65) +
+         1.5 * S((-6.0 - bassDb) / 4.5);
+}
+
+// The analysis block, every 16th frame: the slow measurements, the scores,
+// their smoothing and the equaliser gains.
+void runAnalysisBlock(const BandAnalysisParams& p, BandAnalysisState& s, double reductionPressure,
+                      double peak) {
+  AnalysisFeeds& f = s.feeds;
+  if (f.lowContentFrames > 0) {
+    const double n = static_cast<double>(f.lowContentFrames);
+    s.lowContentMean = glide(s.lowContentMean, f.lowContentSum / n, p.lowContentMeanPole);
+    s.inputPowerMean = glide(s.inputPowerMean, f.inputPowerSum / n, p.lowContentMeanPole);
+    s.lowContentDb = powerRatioDb(s.lowContentMean, s.inputPowerMean);
+  }
+  f.lowContentSum = 0.0;
+  f.inputPowerSum = 0.0;
+  f.lowContentFrames = 0;
+
+  s.lowContentFactor = follow(s.lowContentFactor, S((s.lowContentDb + 5.0) * 0.5), p.lowContentRise,
+                              p.lowContentFall);
+
+  if (f.bandBalanceFrames > 0) {
+    const double n = static_cast<double>(f.bandBalanceFrames);
+    s.bandBalanceDb = powerRatioDb(f.band0PowerSum / n, f.band1PowerSum / n);
+  }
+  f.band0PowerSum = 0.0;
+  f.band1PowerSum = 0.0;
+  f.bandBalanceFrames = 0;
+
+  const bool active = s.fastMidPower > 1e-12 && peak >= kActivePeak;
+  double slowSubDb = -120.0;
+  double slowBassDb = -120.0;
+  AnalysisScores sc;
+  if (active) {
+    const double fastSubDb = powerRatioDb(s.fastSubPower, s.fastMidPower);
+    const double fastBassDb = powerRatioDb(s.fastBassPower, s.fastMidPower);
+    slowSubDb = powerRatioDb(s.slowSubPower, s.slowMidPower);
+    slowBassDb = powerRatioDb(s.slowBassPower, s.slowMidPower);
+    sc = analysisScores(fastSubDb, fastBassDb, slowSubDb, slowBassDb,
+                        s.activeFrames >= p.fastBoomMinFrames, p.thinWeight, p.boomWeight);
+  }
+
+  s.subThinFastLevel = follow(s.subThinFastLevel, sc.subThinFast, p.thinFastRise, p.thinFastFall);
+  s.bassThinFastLevel =
+      follow(s.bassThinFastLevel, sc.bassThinFast, p.thinFastRise, p.thinFastFall);
+  s.subBoomFastLevel = follow(s.subBoomFastLevel, sc.subBoomFast, p.boomFastRise, p.boomFastFall);
+  s.bassBoomFastLevel =
+      follow(s.bassBoomFastLevel, sc.bassBoomFast, p.boomFastRise, p.boomFastFall);
+
+  const double subThin = std::fmax(0.7 * s.subThinFastLevel, sc.subThinSlow);
+  const double bassThin = std::fmax(0.7 * s.bassThinFastLevel, sc.bassThinSlow);
+  const double subBoom = std::fmax(0.95 * s.subBoomFastLevel, sc.subBoomSlow);
+  const double bassBoom = std::fmax(0.95 * s.bassBoomFastLevel, sc.bassBoomSlow);
+  const double boomMax = std::fmax(subBoom, bassBoom);
+
+  // A strong boom withdraws the thin levels quickly, and a thin side its boom level.
+  const double thinFall = boomMax > 0.6 ? p.thinLevelFallBoomy : p.thinLevelFall;
+  s.subThinLevel = follow(s.subThinLevel, subThin, p.thinLevelRise, thinFall);
+  s.bassThinLevel = follow(s.bassThinLevel, bassThin, p.thinLevelRise, thinFall);
+  s.subBoomLevel = follow(s.subBoomLevel, subBoom, p.boomLevelRise,
+                          subThin > 2.0 ? p.boomLevelFallThin : p.boomLevelFall);
+  s.bassBoomLevel = follow(s.bassBoomLevel, bassBoom, p.boomLevelRise,
+                           bassThin > 2.0 ? p.boomLevelFallThin : p.boomLevelFall);
+
+  // Positive: that side wants a boost. Corrections of the same sign pull the
+  // smaller towards the larger; opposite ones move slightly together.
+  const double x = s.subThinLevel - s.subBoomLevel;
+  const double y = s.bassThinLevel - s.bassBoomLevel;
+  double xPulled = 0.0;
+  double yPulled = 0.0;
+  if (x * y < 0.0) {
+    const double m = (x + y) / 2.0;
+    xPulled = x + (m - x) * p.pullApart;
+    yPulled = y + (m - y) * p.pullApart;
+  } else if (std::fabs(x) >= std::fabs(y)) {
+    xPulled = x + (y - x) * p.pullLarger;
+    yPulled = y + (x - y) * p.pullSmaller;
+  } else {
+    xPulled = x + (y - x) * p.pullSmaller;
+    yPulled = y + (x - y) * p.pullLarger;
+  }
+  s.shelfGainDb = xPulled;
+  s.peakGainDb = yPulled;
+
+  const double eligible = active && s.activeFrames >= p.sustainMinFrames ? 1.0 : 0.0;
+  s.bandBalanceFactor = follow(s.bandBalanceFactor, S((s.bandBalanceDb - 3.0) / 2.0),
+                               p.bandBalanceRise, p.bandBalanceFall);
+
+  // The extra shelf boost grows only on a sustained, already slightly boosted,
+  // non-boomy programme with little sub-bass, no dominating band 0, an input
+  // that is not bass-heavy and final stages that are not working hard.
+  const double target =
+      p.sustainBoostMaxDb * eligible * S(xPulled - 0.8) * (1.0 - S((xPulled - 3.4) / 0.8)) *
+      (1.0 - S((slowSubDb + 4.5) / 1.5)) * S((-1.0 - slowBassDb) / 0.6) * (1.0 - S(4.0 * boomMax)) *
+      (1.0 - S((s.bandBalanceDb - 3.2) / 0.8)) * (1.0 - S((s.bandBalanceFactor - 0.3) / 0.45)) *
+      (1.0 - S((reductionPressure - 0.15) / 0.65)) * (1.0 - s.lowContentFactor);
+  const bool heldBack = !active || boomMax > 0.1 || slowSubDb > -3.5 || slowBassDb > -0.2 ||
+                        s.bandBalanceFactor > 0.62 || s.lowContentFactor > 0.5 ||
+                        reductionPressure > 0.18;
+  s.sustainBoostDb =
+      follow(s.sustainBoostDb, target, p.sustainRise, heldBack ? p.sustainFallHeld : p.sustainFall);
+  s.shelfGainDb += s.sustainBoostDb;
+
+  // The boomier the programme, the less of the 65 Hz bump remains.
+  s.bumpKeepTarget = 1.0 - sat(S(boomMax / 3.5) * p.boomWeight);
+}
+
+// Every 64th frame: the equaliser follows the current gains. Memories carry
+// on, so the response changes without a restart of the filters.
+void redesignEqualiser(const BandAnalysisParams& p, BandAnalysisState& s) {
+  designLowShelf(s.lowEndShelfLeft.c, 70.0, 1.0, s.shelfGainDb, p.fs);
+  s.lowEndShelfRight.c = s.lowEndShelfLeft.c;
+  const double peak = s.peakGainDb;
+  if (peak >= 0.0) {
+    // A thin bass gets at most 3 dB at 90 Hz.
+    designPeaking(s.lowEndPeakLeft.c, 90.0, 1.1, std::fmin(0.5 * peak, 3.0), p.fs);
+  } else {
+    // A boomy bass is cut at 125 Hz, from -1.5 on, by at most 4.5 dB.
+    designPeaking(s.lowEndPeakLeft.c, 125.0, 0.85,
+                  -std::fmin(1.5 * std::fmax(-peak - 1.5, 0.0), 4.5), p.fs);
+  }
+  s.lowEndPeakRight.c = s.lowEndPeakLeft.c;
+}
+
+void setEqualiserFlat(BandAnalysisState& s, double fs) {
+  designLowShelf(s.lowEndShelfLeft.c, 70.0, 1.0, 0.0, fs);
+  s.lowEndShelfRight.c = s.lowEndShelfLeft.c;
+  designPeaking(s.lowEndPeakLeft.c, 90.0, 1.1, 0.0, fs);
+  s.lowEndPeakRight.c = s.lowEndPeakLeft.c;
+}
+
+}  // namespace
+
+AnalysisScores analysisScores(double fastSubDb, double fastBassDb, double slowSubDb,
+                              double slowBassDb, bool fastBoomReady, double thinWeight,
+                              double boomWeight) {
+  AnalysisScores sc;
+  sc.subThinFast = subThinScore(fastSubDb) * thinWeight;
+  sc.subThinSlow = subThinScore(slowSubDb) * thinWeight;
+  sc.bassThinFast = bassThinScore(fastBassDb) * S((-5.8 - fastSubDb) / 2.5) * thinWeight;
+  sc.bassThinSlow = bassThinScore(slowBassDb) * S((-5.8 - slowSubDb) / 2.5) * thinWeight;
+  sc.bassBoomSlow = (0.8 * S((slowBassDb - slowSubDb - 0.6) / 1.5) + 0.2) * 4.5 *
+                    S((slowBassDb - (2.0 * S((-0.5 - slowSubDb) / 2.0) + 1.5)) / 1.5) * boomWeight;
+  sc.subBoomSlow =
+      std::fmax(0.9 * sc.bassBoomSlow * S((slowSubDb + 3.0) / 2.5),
+                (4.5 * S(slowSubDb + 0.3) + 0.5 * S((slowSubDb - 0.7) / 2.3)) * boomWeight);
+  // The fast boom scores wait for enough programme, so a loud bass intro
+  // does not strip the low end at once.
+  if (fastBoomReady) {
+    sc.bassBoomFast = 4.5 * S((fastBassDb - 3.2) / 1.6) * S(fastSubDb / 1.4) * boomWeight;
+    sc.subBoomFast =
+        std::fmax(0.9 * sc.bassBoomFast, 5.0 * S((fastSubDb - 0.5) / 2.2) * boomWeight);
+  }
+  return sc;
+}
+
+double thinWeightCurve(double u) {
+  u = sat(u);
+  if (u <= 0.25) return u + 0.9142857143 * (u * u) - 0.4571428571 * (u * u * u);
+  if (u <= 0.5) {
+    const double t = u - 0.25;
+    return 0.3 + 1.3714285714 * t + 1.0510013351 * (t * t) - 0.5468624845 * (t * t * t);
+  }
+  if (u <= 0.65) {
+    const double t = u - 0.5;
+    return 0.7 + 1.7943925234 * t + 10.4330174081 * (t * t) - 60.4153393502 * (t * t * t);
+  }
+  const double t = u - 0.65;
+  return 1.0 + 0.8462623413 * t - 0.7011439362 * (t * t) - 0.9672424138 * (t * t * t);
+}
+
+double boomWeightCurve(double u) {
+  u = sat(u);
+  if (u <= 0.5) return thinWeightCurve(u);
+  if (u <= 0.65) {
+    const double t = u - 0.5;
+    return sat(0.7 + 1.7943925234 * t + 16.0747663551 * (t * t) - 98.0269989616 * (t * t * t));
+  }
+  return 1.0;
+}
+
+void deriveBandAnalysis(BandAnalysisParams& p, BandAnalysisState& s, const DeriveInputs& in,
+                        double levellerAmount, double bandAnalysisMix) {
+  const double fs = in.fs;
+  p.fs = fs;
+  for (int i = 0; i < kAnalysisCorners; ++i) {
+    designLowPass(p.analysisBank[i], std::fmin(0.45 * fs, kAnalysisCornerHz[i]), kAnalysisQ, fs);
+    s.bank[0][i].c = p.analysisBank[i];
+    s.bank[1][i].c = p.analysisBank[i];
+  }
+  p.fastPowerRise = timePole(0.55, fs);
+  p.fastPowerFall = timePole(3.0, fs);
+  p.slowPowerRise = timePole(4.5, fs);
+  p.slowPowerFall = timePole(10.0, fs);
+  p.thinFastRise = blockPole(1.2, fs, 16.0);
+  p.thinFastFall = blockPole(6.0, fs, 16.0);
+  p.boomFastRise = blockPole(0.2, fs, 16.0);
+  p.boomFastFall = blockPole(6.0, fs, 16.0);
+  p.thinLevelRise = blockPole(1.0, fs, 16.0);
+  p.thinLevelFall = blockPole(10.0, fs, 16.0);
+  p.thinLevelFallBoomy = blockPole(0.08, fs, 16.0);
+  p.boomLevelRise = blockPole(0.25, fs, 16.0);
+  p.boomLevelFall = blockPole(10.0, fs, 16.0);
+  p.boomLevelFallThin = blockPole(1.2, fs, 16.0);
+  p.lowContentMeanPole = blockPole(0.25, fs, 16.0);
+  p.lowContentRise = blockPole(0.65, fs, 16.0);
+  p.lowContentFall = blockPole(2.0, fs, 16.0);
+  p.bandBalanceRise = blockPole(0.3, fs, 16.0);
+  p.bandBalanceFall = blockPole(1.2, fs, 16.0);
+  p.sustainRise = blockPole(1.6, fs, 16.0);
+  p.sustainFallHeld = blockPole(0.25, fs, 16.0);
+  p.sustainFall = blockPole(4.0, fs, 16.0);
+  p.bumpKeepRise = timePole(2.2, fs);
+  p.bumpKeepFall = timePole(0.3, fs);
+  p.fastBoomMinFrames = static_cast<std::uint64_t>(std::floor(2.5 * fs + 0.5));
+  p.sustainMinFrames = static_cast<std::uint64_t>(std::floor(5.0 * fs + 0.5));
+  p.sustainBoostMaxDb = 12.0;
+
+  const double u = sat(levellerAmount);
+  p.thinWeight = thinWeightCurve(u);
+  p.boomWeight = boomWeightCurve(u);
+  double pull = 0.0;  // voicing value, percent
+  switch (in.mode) {
+    case ProcessingMode::podcast:
+      pull = 65.0;
+      break;
+    case ProcessingMode::stream:
+      pull = 66.0 + 16.0 * bandAnalysisMix;
+      break;
+    case ProcessingMode::limiter:
+      pull = 0.0;
+      break;
+  }
+  p.pullStrength = sat(pull / 100.0);
+  p.pullApart = 0.1 * p.pullStrength;
+  p.pullLarger = 0.08 * p.pullStrength;
+  p.pullSmaller = 0.7 * p.pullStrength;
+
+  // A new derivation starts the equaliser flat; the next redesign restores it
+  // from the gains, which carry on.
+  setEqualiserFlat(s, fs);
 }
 
 void resetBandAnalysis(BandAnalysisState& s, const BandAnalysisParams& p) {
-  (void)p;
+  const BiquadCoefficients shelf = s.lowEndShelfLeft.c;
+  const BiquadCoefficients peak = s.lowEndPeakLeft.c;
   s = BandAnalysisState{};
+  for (int i = 0; i < kAnalysisCorners; ++i) {
+    s.bank[0][i].c = p.analysisBank[i];
+    s.bank[1][i].c = p.analysisBank[i];
+  }
+  s.lowEndShelfLeft.c = shelf;
+  s.lowEndShelfRight.c = shelf;
+  s.lowEndPeakLeft.c = peak;
+  s.lowEndPeakRight.c = peak;
 }
 
 void lowEndAnalysis(const BandAnalysisParams& p, BandAnalysisState& s, double reductionPressure,
                     double pL, double pR, double eL, double eR, double& oL, double& oR) {
-  (void)p;
-  (void)s;
-  (void)reductionPressure;
-  (void)pL;
-  (void)pR;
-  oL = eL;
-  oR = eR;
+  BiquadSection* bl = s.bank[0];
+  BiquadSection* br = s.bank[1];
+  const double l70L = runBiquad(bl[0], pL);
+  const double l250L = runBiquad(bl[1], pL);
+  const double l420L = runBiquad(bl[2], pL);
+  const double l3700L = runBiquad(bl[3], pL);
+  const double l70R = runBiquad(br[0], pR);
+  const double l250R = runBiquad(br[1], pR);
+  const double l420R = runBiquad(br[2], pR);
+  const double l3700R = runBiquad(br[3], pR);
+  const double subL = l70L;
+  const double subR = l70R;
+  const double bassL = l250L - l70L;
+  const double bassR = l250R - l70R;
+  const double midL = l3700L - l420L;
+  const double midR = l3700R - l420R;
+
+  const double subPower = 0.5 * (subL * subL + subR * subR);
+  const double bassPower = 0.5 * (bassL * bassL + bassR * bassR);
+  const double midPower = 0.5 * (midL * midL + midR * midR);
+  double peak = std::fabs(subL);
+  peak = std::fmax(peak, std::fabs(subR));
+  peak = std::fmax(peak, std::fabs(bassL));
+  peak = std::fmax(peak, std::fabs(bassR));
+  peak = std::fmax(peak, std::fabs(midL));
+  peak = std::fmax(peak, std::fabs(midR));
+  peak = std::fmax(peak, std::fabs(pL));
+  peak = std::fmax(peak, std::fabs(pR));
+
+  if (peak >= kActivePeak) ++s.activeFrames;
+  if (!s.trackersSeeded && peak > kSeedPeak) {
+    s.fastSubPower = s.slowSubPower = subPower;
+    s.fastBassPower = s.slowBassPower = bassPower;
+    s.fastMidPower = s.slowMidPower = midPower;
+    s.trackersSeeded = true;
+  }
+  s.fastSubPower = follow(s.fastSubPower, subPower, p.fastPowerRise, p.fastPowerFall);
+  s.fastBassPower = follow(s.fastBassPower, bassPower, p.fastPowerRise, p.fastPowerFall);
+  s.fastMidPower = follow(s.fastMidPower, midPower, p.fastPowerRise, p.fastPowerFall);
+  s.slowSubPower = follow(s.slowSubPower, subPower, p.slowPowerRise, p.slowPowerFall);
+  s.slowBassPower = follow(s.slowBassPower, bassPower, p.slowPowerRise, p.slowPowerFall);
+  s.slowMidPower = follow(s.slowMidPower, midPower, p.slowPowerRise, p.slowPowerFall);
+
+  if (++s.blockCounter >= 16) {
+    s.blockCounter = 0;
+    runAnalysisBlock(p, s, reductionPressure, peak);
+  }
+
+  s.bumpKeep = glide(s.bumpKeep, s.bumpKeepTarget,
+                     s.bumpKeepTarget >= s.bumpKeep ? p.bumpKeepRise : p.bumpKeepFall);
+  const double xL = pL + (eL - pL) * s.bumpKeep;
+  const double xR = pR + (eR - pR) * s.bumpKeep;
+
+  if (++s.redesignCounter > 63) {
+    s.redesignCounter = 0;
+    redesignEqualiser(p, s);
+  }
+
+  oL = runBiquad(s.lowEndPeakLeft, runBiquad(s.lowEndShelfLeft, xL));
+  oR = runBiquad(s.lowEndPeakRight, runBiquad(s.lowEndShelfRight, xR));
 }
 
 }  // namespace vantle

@@ -1,24 +1,219 @@
 #include "engine/stages/band_gains.h"
 
+#include <cmath>
+
+#include "engine/dsp/conversions.h"
+#include "engine/stages/band_limiters.h"
+
 namespace vantle {
 
+namespace {
+
+// Ratio trackers of bands 2..5: ratio, knee width, gain floor.
+constexpr double kRatio[kBands] = {0.0, 0.0, 4.2, 3.1, 2.6, 2.4};
+constexpr double kKneeWidth[kBands] = {0.0, 0.0, 0.3, 0.42, 0.55, 0.65};
+constexpr double kGainFloor[kBands] = {0.0, 0.0, 0.14, 0.16, 0.18, 0.2};
+
+// Band clippers of bands 2..5, relative to the stage's ceiling, mix and feedback.
+constexpr double kCeilingFactor[kBands] = {0.0, 0.0, 0.56, 0.48, 0.4, 0.32};
+constexpr double kMixFactor[kBands] = {0.0, 0.0, 0.55, 0.75, 1.0, 1.0};
+constexpr double kClipKnee[kBands] = {0.0, 0.0, 0.42, 0.36, 0.3, 0.24};
+constexpr double kFeedbackFactor[kBands] = {0.0, 0.0, 0.35, 0.55, 0.78, 0.92};
+
+constexpr double kBaseThresholdDb[kBands] = {-9.5, -11.5, -13.0, -14.5, -16.5, -18.0};
+
+// Voicing values of neighbouring stages that voice these trackers too.
+// The rider's release factor R.
+double riderReleaseFactor(const DeriveInputs& in) {
+  switch (in.mode) {
+    case ProcessingMode::podcast:
+      return 7.0 - 1.8 * (in.d * in.d);
+    case ProcessingMode::stream:
+      return 5.0 + 1.1 * ramp(in.d, 0.35, 0.53);
+    case ProcessingMode::limiter:
+      break;
+  }
+  return 6.5;
+}
+
+// The split's band trim Tb in dB.
+double splitBandTrimDb(const DeriveInputs& in) {
+  switch (in.mode) {
+    case ProcessingMode::podcast:
+      return 0.0;
+    case ProcessingMode::stream: {
+      const double s = 3.5 + 0.3 * in.d;
+      return (3.2 - s) * ramp(in.d, 0.5, 0.28) + s;
+    }
+    case ProcessingMode::limiter:
+      break;
+  }
+  return -0.4 - 0.4 * in.d;
+}
+
+// The low-end shaper's 65 Hz bump in dB.
+double lowBumpDb(const DeriveInputs& in) {
+  switch (in.mode) {
+    case ProcessingMode::podcast:
+      return 2.0;
+    case ProcessingMode::stream:
+      return 3.6;
+    case ProcessingMode::limiter:
+      break;
+  }
+  return 0.0;
+}
+
+// This mode's voicing of the band trackers and clippers.
+struct BandVoicing {
+  double p1;        // low-band detector weight, percent
+  double p2;        // low-band detector offset, percent
+  double p3;        // low-release blend, percent
+  double depth;     // percent
+  double lowLink;   // percent
+  double topLink;   // fraction
+  double clipMix;   // percent
+  double feedback;  // band clip feedback I, percent
+  double tiltDb;    // clip ceiling tilt Tc
+};
+
+BandVoicing bandVoicing(const DeriveInputs& in) {
+  const double d = in.d;
+  switch (in.mode) {
+    case ProcessingMode::podcast:
+      return {35.0 + 21.0 * d, 15.0, 70.0 + 12.0 * d, 100.0, 65.0, 0.0, 0.0, 65.0, -0.7 * d};
+    case ProcessingMode::stream: {
+      const double hl = ramp(d, 0.5, 0.28);
+      const double ws = ramp(d, 0.18, 0.64);
+      const double ks = smoothstep(2.0 * (d - 0.5));
+      return {76.0, 42.0, 74.0, 84.0, 66.0 + 16.0 * ws, hl, 16.0 + 8.0 * hl, 46.0 - 28.0 * ks,
+              -0.8};
+    }
+    case ProcessingMode::limiter:
+      break;
+  }
+  return {0.0, 0.0, 0.0, 10.0, 0.0, 0.0, 20.0, 0.0, -0.6 * d};
+}
+
+}  // namespace
+
 void deriveBandGains(BandGainsParams& p, const DeriveInputs& in) {
-  (void)p;
-  (void)in;
+  const BandVoicing v = bandVoicing(in);
+  const double r = riderReleaseFactor(in);
+  const double tb = splitBandTrimDb(in);
+  const double bump = lowBumpDb(in);
+  const double fs = in.fs;
+
+  p.upperDetectScale = dbToLinear(0.65 * std::fmax(0.0, tb));
+  p.band0DetectScale = p.upperDetectScale * dbToLinear(-0.55 * bump * v.p1 / 100.0 - v.p2 / 100.0);
+  p.band1DetectScale =
+      p.upperDetectScale * dbToLinear(-0.35 * bump * v.p1 / 100.0 - 0.45 * v.p2 / 100.0);
+
+  const StreamDynamicsVoicing sd = streamDynamicsVoicing(in);
+  if (sd.on) {
+    const double h = sd.h;
+    const double vv = sd.v;
+    const double db[kBands] = {-9.5 - 2.585 * h,  -11.5 - 1.485 * h,
+                               -13.0 - 0.66 * h,  -14.5 + 0.165 * h - 0.25 * vv,
+                               -16.5 - 1.15 * vv, -18.0 - 1.35 * vv};
+    for (int k = 0; k < kBands; ++k) p.bandThreshold[k] = dbToLinear(db[k]);
+  } else {
+    for (int k = 0; k < kBands; ++k) p.bandThreshold[k] = dbToLinear(kBaseThresholdDb[k]);
+  }
+
+  const double attackFast = timePole(0.0012, fs);
+  p.bandAttack[0] = attackFast;
+  p.bandAttack[1] = attackFast;
+  p.bandAttack[2] = timePole(0.0018, fs);
+  for (int k = 3; k < kBands; ++k) p.bandAttack[k] = timePole(0.0024, fs);
+
+  p.upperReleaseFast = timePole(0.035 * r + 0.035, fs);
+  p.upperReleaseSlow = timePole(0.08 * r + 0.1, fs);
+  const double blend = v.p3 / 100.0;
+  p.lowerReleaseFast = blend * timePole(0.055 * r + 0.06, fs) + (1.0 - blend) * p.upperReleaseFast;
+  p.lowerReleaseSlow = blend * timePole(0.1 * r + 0.18, fs) + (1.0 - blend) * p.upperReleaseSlow;
+  p.silenceRelease = timePole(2.5, fs);
+
+  p.bandDepth = v.depth / 100.0;
+  p.lowLink = v.lowLink / 100.0;
+  p.topLink = v.topLink;
+  p.clipMix = v.clipMix / 100.0;
+  p.clipCeiling = 0.985 * in.outputCeiling /
+                  std::fmax(0.25, dbToLinear(0.6 * v.tiltDb + 0.55 * std::fmax(0.0, tb)));
+  p.clipFeedbackCoef = onePoleCoef(2200.0, fs);
+
+  for (int k = 0; k < kBands; ++k) {
+    p.bandClipThreshold[k] = kCeilingFactor[k] * p.clipCeiling;
+    p.bandClipMix[k] = kMixFactor[k] * p.clipMix;
+    p.bandClipKnee[k] = kClipKnee[k];
+    p.bandClipFeedback[k] = kFeedbackFactor[k] * v.feedback / 100.0;
+  }
 }
 
 void resetBandGains(BandGainsState& s, const BandGainsParams& p) {
-  (void)s;
   (void)p;
+  s = BandGainsState{};
 }
 
-void runBandGains(const BandGainsParams& p, BandGainsState& s, BandSignals& bands) {
-  (void)p; (void)s;
-  for (int c = 0; c < kChannels; ++c)
-    for (int k = 0; k < kBands; ++k) {
-      double& v = bands.gainedBand[c][k];
-      v = bands.bandSignal[c][k];
+void runBandGains(const BandGainsParams& p, BandGainsState& s, const RiderRelease& rider,
+                  BandSignals& bands) {
+  // During a pause the trackers lean towards the 2.5 s release; just after
+  // one they recover at the rider's fast resume pace.
+  const double gate = rider.silenceGate;
+  const double k = (0.45 * rider.resumeStrength + 0.35) * rider.resumeAmount;
+  const auto adapted = [&](double r) {
+    return ((1.0 - 0.78 * gate) * r + 0.78 * gate * p.silenceRelease) * (1.0 - k) +
+           k * rider.resumeRecovery;
+  };
+  const double lowerFast = adapted(p.lowerReleaseFast);
+  const double lowerSlow = adapted(p.lowerReleaseSlow);
+  const double upperFast = adapted(p.upperReleaseFast);
+  const double upperSlow = adapted(p.upperReleaseSlow);
+
+  // Stereo-linked detection on the unclipped bands.
+  double g[kBands];
+  for (int b = 0; b < kBands; ++b) {
+    const double peak =
+        std::fmax(std::fabs(bands.bandSignal[0][b]), std::fabs(bands.bandSignal[1][b]));
+    const double scale =
+        b == 0 ? p.band0DetectScale : (b == 1 ? p.band1DetectScale : p.upperDetectScale);
+    const double level = peak * scale;
+    if (b < 2) {
+      g[b] = trackLimitGain(s.tracker[b], level, p.bandThreshold[b], p.bandAttack[b], lowerFast,
+                            lowerSlow, rider.releaseShaping);
+    } else {
+      g[b] =
+          trackRatioGain(s.tracker[b], level, p.bandThreshold[b], p.bandAttack[b], upperFast,
+                         upperSlow, rider.releaseShaping, kRatio[b], kKneeWidth[b], kGainFloor[b]);
     }
+  }
+
+  for (int b = 0; b < kBands; ++b) g[b] = 1.0 - (1.0 - g[b]) * p.bandDepth;
+
+  const double m = std::sqrt(std::fmax(1e-6, g[0] * g[1]));
+  g[0] = g[0] * (1.0 - p.lowLink) + m * p.lowLink;
+  g[1] = g[1] * (1.0 - p.lowLink) + m * p.lowLink;
+
+  g[5] = g[4] + (std::fmin(g[4], g[5]) - g[4]) * p.topLink;
+
+  // The clippers shape the band before its gain; the trackers above saw the
+  // unclipped band.
+  for (int c = 0; c < kChannels; ++c) {
+    for (int b = 0; b < kBands; ++b) {
+      const double x = bands.bandSignal[c][b];
+      double y = x;
+      if (p.clipMix > 0.0 && b >= 2) {
+        y = errorFeedbackClip(s.clipError[c][b], x, p.bandClipThreshold[b], p.bandClipMix[b],
+                              p.bandClipKnee[b], p.bandClipFeedback[b], p.clipFeedbackCoef);
+      }
+      bands.clippedBand[c][b] = y;
+    }
+  }
+
+  for (int b = 0; b < kBands; ++b) {
+    s.bandGain[b] = g[b];
+    for (int c = 0; c < kChannels; ++c) bands.gainedBand[c][b] = bands.clippedBand[c][b] * g[b];
+  }
 }
 
 }  // namespace vantle

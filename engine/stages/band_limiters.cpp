@@ -1,24 +1,134 @@
 #include "engine/stages/band_limiters.h"
 
+#include <cmath>
+
+#include "engine/dsp/conversions.h"
+
 namespace vantle {
 
+namespace {
+
+// Make-up caps (dB), slopes, and the reduction (dB) a band must exceed first.
+constexpr double kMakeupCapDb[kMakeupBands] = {2.3, 2.45, 0.65};
+constexpr double kMakeupSlope[kMakeupBands] = {0.55, 0.62, 0.18};
+constexpr double kMakeupOffsetDb[kMakeupBands] = {0.18, 0.18, 0.25};
+
+// Above this reduction the limiter holds its floor gain.
+constexpr double kFloorReductionDb = 18.5;
+constexpr double kFloorGain = 0.12;
+
+double peakOf(const double (&sig)[kChannels][kBands], int k) {
+  return std::fmax(std::fabs(sig[0][k]), std::fabs(sig[1][k]));
+}
+
+}  // namespace
+
+StreamDynamicsVoicing streamDynamicsVoicing(const DeriveInputs& in) {
+  StreamDynamicsVoicing sd;
+  if (in.mode != ProcessingMode::stream) return sd;
+  const double hl = ramp(in.d, 0.5, 0.28);
+  sd.h = ramp(in.d, 0.5, 0.3);
+  const double t = std::fmax(0.0, (sd.h - 0.35) / 0.65);
+  sd.v = t * t;
+  sd.on = 60.0 * hl > 1e-6 || 100.0 * sd.h > 1e-6;
+  return sd;
+}
+
+void bandLimitThresholds(double (&db)[kBands], double h, double v) {
+  db[0] = -11.75 - 0.75 * h;
+  db[1] = -13.75 + 1.25 * h;
+  db[2] = -15.25 + 2.75 * h;
+  db[3] = -16.75 + 1.445 * (v * v);
+  db[4] = -18.75 + 1.845 * v;
+  db[5] = -20.25 + 1.845 * v;
+}
+
 void deriveBandLimiters(BandLimitersParams& p, const DeriveInputs& in) {
-  (void)p;
-  (void)in;
+  const StreamDynamicsVoicing sd = streamDynamicsVoicing(in);
+  p.streamBandDynamics = sd.on;
+  p.makeupAmount = sd.h;
+  p.makeupRise = 1.0 - blockPole(0.32, in.fs, kMakeupInterval);
+  p.makeupFall = 1.0 - blockPole(0.07, in.fs, kMakeupInterval);
+  bandLimitThresholds(p.bandLimitThresholdDb, sd.h, sd.v);
+  for (int k = 0; k < kBands; ++k)
+    p.bandLimitGateLevel[k] = dbToLinear(p.bandLimitThresholdDb[k]) * 0.999999999999;
+  p.limitAttack = timePole(0.004, in.fs);
+  p.limitReleaseShallow = timePoleFloored(0.004, in.fs);
+  p.limitReleaseDeep = timePoleFloored(0.06, in.fs);
+  p.sampleRate = in.fs;
 }
 
 void resetBandLimiters(BandLimitersState& s, const BandLimitersParams& p) {
-  (void)s;
   (void)p;
+  s = BandLimitersState{};
 }
 
 void runBandLimiters(const BandLimitersParams& p, BandLimitersState& s, BandSignals& bands) {
-  (void)p; (void)s;
-  for (int c = 0; c < kChannels; ++c)
-    for (int k = 0; k < kBands; ++k) {
-      double& v = bands.limitedBand[c][k];
-      v = bands.gainedBand[c][k];
+  if (!p.streamBandDynamics) return;
+
+  s.frameCounter += 1;
+  s.makeupUpdate = s.frameCounter >= kMakeupInterval;
+  if (s.makeupUpdate) s.frameCounter = 0;
+
+  // How much the band gain took off each low band's peak since the last update.
+  for (int k = 0; k < kMakeupBands; ++k) {
+    s.bandPeak[k] = peakOf(bands.bandSignal, k) + 1e-7;
+    const double ratio = s.bandPeak[k] / (peakOf(bands.gainedBand, k) + 1e-7);
+    s.reductionHold[k] = std::fmax(s.reductionHold[k], ratio);
+  }
+
+  // Block-rate make-up: the only logarithms and exponentials of this path.
+  if (s.makeupUpdate) {
+    for (int k = 0; k < kMakeupBands; ++k) {
+      const double db = linearToDb(std::fmax(1e-7, s.reductionHold[k]));
+      const double target =
+          p.makeupAmount *
+          std::fmin(kMakeupCapDb[k], kMakeupSlope[k] * std::fmax(0.0, db - kMakeupOffsetDb[k]));
+      const double c = s.makeupDb[k] > target ? p.makeupFall : p.makeupRise;
+      s.makeupDb[k] += (target - s.makeupDb[k]) * c;
+      s.bandMakeupGain[k] = dbToLinear(s.makeupDb[k]);
+      s.reductionHold[k] = 1.0;
     }
+  }
+
+  for (int c = 0; c < kChannels; ++c)
+    for (int k = 0; k < kMakeupBands; ++k) bands.gainedBand[c][k] *= s.bandMakeupGain[k];
+
+  for (int k = 0; k < kBands; ++k) {
+    const double lvl = peakOf(bands.bandSignal, k);
+    double red = s.bandReductionDb[k];
+    double gain = 1.0;
+    // A band at rest below its threshold costs one comparison: no logarithm.
+    if (red != 0.0 || !(lvl < p.bandLimitGateLevel[k])) {
+      const double over = std::fmax(
+          0.0, linearToDb(std::fmax(1e-7, std::fmax(1e-12, lvl))) - p.bandLimitThresholdDb[k]);
+      if (red != 0.0 || over != 0.0) {
+        if (over > red) {
+          red = over + (red - over) * p.limitAttack;
+        } else {
+          // The release lengthens with the depth of reduction: red / 300 s,
+          // clamped to 4..60 ms.
+          double c;
+          if (red < 1.2) {
+            c = p.limitReleaseShallow;
+          } else if (red > 18.0) {
+            c = p.limitReleaseDeep;
+          } else {
+            const double tau = std::fmin(0.06, std::fmax(0.004, red / 300.0));
+            c = std::exp(-1.0 / std::fmax(1.0, tau * p.sampleRate));
+          }
+          red = over + (red - over) * c;
+        }
+        // The stored reduction snaps to rest; this frame's gain still uses
+        // the value just computed.
+        s.bandReductionDb[k] = red < 1e-5 ? 0.0 : red;
+        gain = red > kFloorReductionDb ? kFloorGain
+                                       : std::fmin(1.0, std::fmax(kFloorGain, dbToLinear(-red)));
+      }
+    }
+    s.bandLimitGain[k] = gain;
+    for (int c = 0; c < kChannels; ++c) bands.limitedBand[c][k] = gain * bands.bandSignal[c][k];
+  }
 }
 
 }  // namespace vantle

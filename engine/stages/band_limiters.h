@@ -1,21 +1,73 @@
-// Stream-mode band make-up and per-band limiters.
+// Stream-mode band make-up and per-band limiters: above adapt 50 in stream
+// mode the three lowest bands get back part of the reduction they received,
+// and every band gets a fast dB-domain peak limiter on its unclipped signal.
 #pragma once
 
-#include "engine/settings.h"
+#include <cstdint>
+
 #include "engine/bands.h"
+#include "engine/settings.h"
 
 namespace vantle {
+
+constexpr int kMakeupBands = 3;      // bands 0..2 receive make-up
+constexpr int kMakeupInterval = 16;  // frames between two make-up updates
+
+// Whether the stream band dynamics run, and the two scales that voice them.
+// The band gain thresholds, the band limiters and the band mix all derive
+// from this one place.
+struct StreamDynamicsVoicing {
+  bool on = false;  // streamBandDynamics
+  double h = 0.0;   // make-up and clip scale H, 0 outside stream mode
+  double v = 0.0;   // upper balance scale V = max(0, (H - 0.35) / 0.65)^2
+};
+
+StreamDynamicsVoicing streamDynamicsVoicing(const DeriveInputs& in);
+
+// Limiter threshold of every band in dB for the scales h and v; the band
+// clippers of the band mix use the same values as their ceilings.
+void bandLimitThresholds(double (&db)[kBands], double h, double v);
 
 // Derived parameters (written by the derivation only).
 struct BandLimitersParams {
   bool streamBandDynamics = false;  // stream mode above adapt 50
+  double makeupAmount = 0.0;        // H
+  double makeupRise = 0.0;          // make-up step towards a higher target, per 16 frames
+  double makeupFall = 0.0;          // make-up step towards a lower target, per 16 frames
+  double bandLimitThresholdDb[kBands] = {};
+  double bandLimitGateLevel[kBands] = {};  // linear threshold, a hair below it
+  double limitAttack = 0.0;                // 4 ms pole
+  double limitReleaseShallow = 0.0;        // 4 ms pole, floored at one sample
+  double limitReleaseDeep = 0.0;           // 60 ms pole, floored at one sample
+  double sampleRate = 48000.0;             // for the depth-dependent release
 };
 
 // Run-time state.
-struct BandLimitersState {};
+//   frameCounter     frames since the last make-up update, 0..15; per frame; reset 0
+//   makeupUpdate     true on the frame the counter wrapped; per frame; reset false
+//   reductionHold    peak ratio before/after the band gain since the last update (linear,
+//                    bands 0..2); per frame, cleared every 16 frames; reset 1
+//   makeupDb         smoothed make-up in dB (bands 0..2); every 16 frames; reset 0
+//   bandMakeupGain   linear of makeupDb; every 16 frames; reset 1
+//   bandReductionDb  limiter reduction in dB per band, 0 at rest; per frame; reset 0
+//   bandLimitGain    limiter gain per band (linear); per frame; reset 1
+//   bandPeak         this frame's reference peak of bands 0..2 plus 1e-7, read by the
+//                    band mix; per frame; reset 0
+struct BandLimitersState {
+  std::int32_t frameCounter = 0;
+  bool makeupUpdate = false;
+  double reductionHold[kMakeupBands] = {1.0, 1.0, 1.0};
+  double makeupDb[kMakeupBands] = {};
+  double bandMakeupGain[kMakeupBands] = {1.0, 1.0, 1.0};
+  double bandReductionDb[kBands] = {};
+  double bandLimitGain[kBands] = {1.0, 1.0, 1.0, 1.0, 1.0, 1.0};
+  double bandPeak[kMakeupBands] = {};
+};
 
 void deriveBandLimiters(BandLimitersParams& p, const DeriveInputs& in);
 void resetBandLimiters(BandLimitersState& s, const BandLimitersParams& p);
+// Does nothing unless the stream band dynamics are on. Multiplies the gained
+// bands 0..2 by their make-up and writes limitedBand.
 void runBandLimiters(const BandLimitersParams& p, BandLimitersState& s, BandSignals& bands);
 
 }  // namespace vantle

@@ -1,24 +1,110 @@
 #include "engine/stages/band_mix.h"
 
+#include <cmath>
+
+#include "engine/dsp/conversions.h"
+#include "engine/dsp/curves.h"
+
 namespace vantle {
 
+namespace {
+
+// Stream voicing of the presence and air lifts, in dB.
+constexpr double kStreamPresenceDb = 2.3;
+constexpr double kStreamAirDb = 3.2;
+
+// The band clipper: a knee starting at 0.475 of the ceiling, 35 % wet.
+constexpr double kClipKnee = 0.75;
+constexpr double kClipMix = 0.35;
+
+// Make-up caps (dB), slopes, and the clipping (dB) a band must exceed first.
+constexpr double kMakeupCapDb[kMakeupBands] = {2.6, 2.75, 0.75};
+constexpr double kMakeupSlope[kMakeupBands] = {0.62, 0.7, 0.2};
+constexpr double kMakeupOffsetDb[kMakeupBands] = {0.18, 0.18, 0.25};
+
+}  // namespace
+
 void deriveBandMix(BandMixParams& p, const DeriveInputs& in) {
-  (void)p;
-  (void)in;
+  const StreamDynamicsVoicing sd = streamDynamicsVoicing(in);
+  double thresholdDb[kBands];
+  bandLimitThresholds(thresholdDb, sd.h, sd.v);
+  for (int k = 0; k < kBands; ++k) p.bandClipCeiling[k] = dbToLinear(thresholdDb[k]);
+
+  p.clipMakeupRise = 1.0 - blockPole(0.32, in.fs, kMakeupInterval);
+  p.clipMakeupFall = 1.0 - blockPole(0.07, in.fs, kMakeupInterval);
+
+  if (in.mode != ProcessingMode::stream) {
+    p.presenceClipTrim = 1.0;
+    p.airClipTrim = 1.0;
+    p.clipMakeupScale = 0.0;
+    p.upperBalanceScale = 0.0;
+    p.bandMixWet = 0.0;
+    p.bandMixDry = 1.0;
+    p.clippedBandGain = 1.0;
+    return;
+  }
+  const double h = sd.h;
+  const double v = sd.v;
+  p.clipMakeupScale = h;
+  p.upperBalanceScale = v;
+  p.presenceClipTrim = dbToLinear((0.42 - 0.16 * v) * kStreamPresenceDb);
+  p.airClipTrim = dbToLinear((0.38 - 0.14 * v) * kStreamAirDb);
+  const double g = 0.6 * ramp(in.d, 0.5, 0.28);
+  p.bandMixWet = g * (0.15 * g + 0.85);
+  p.bandMixDry = 1.0 - p.bandMixWet;
+  p.clippedBandGain = dbToLinear(-1.5 - 1.5 * h);
 }
 
 void resetBandMix(BandMixState& s, const BandMixParams& p) {
-  (void)s;
   (void)p;
+  s = BandMixState{};
 }
 
-void runBandMix(const BandMixParams& p, BandMixState& s, BandSignals& bands) {
-  (void)p; (void)s;
-  for (int c = 0; c < kChannels; ++c)
-    for (int k = 0; k < kBands; ++k) {
-      double& v = bands.mixedBand[c][k];
-      v = bands.limitedBand[c][k];
+void runBandMix(const BandMixParams& p, BandMixState& s, bool streamBandDynamics, bool makeupUpdate,
+                const double (&bandPeak)[kMakeupBands], BandSignals& bands) {
+  if (!streamBandDynamics) {
+    for (int c = 0; c < kChannels; ++c)
+      for (int k = 0; k < kBands; ++k) bands.mixedBand[c][k] = bands.gainedBand[c][k];
+    return;
+  }
+
+  double clipped[kChannels][kBands];
+  for (int k = 0; k < kBands; ++k) {
+    const double trim = k == 5 ? p.airClipTrim : (k >= 3 ? p.presenceClipTrim : 1.0);
+    for (int c = 0; c < kChannels; ++c) {
+      clipped[c][k] =
+          kneeClip(bands.limitedBand[c][k] * trim, p.bandClipCeiling[k], kClipMix, kClipKnee);
     }
+  }
+
+  // The reference peak was taken at the split, so the ratio counts everything
+  // the band lost since then, not only this clipper.
+  for (int k = 0; k < kMakeupBands; ++k) {
+    const double peak = std::fmax(std::fabs(clipped[0][k]), std::fabs(clipped[1][k]));
+    s.clipRatioPeak[k] = std::fmax(s.clipRatioPeak[k], bandPeak[k] / (peak + 1e-7));
+  }
+
+  // Block-rate make-up, on the frames the band limiters' counter wrapped.
+  if (makeupUpdate) {
+    for (int k = 0; k < kMakeupBands; ++k) {
+      const double e = linearToDb(std::fmax(1e-7, s.clipRatioPeak[k]));
+      const double target =
+          std::fmin(kMakeupCapDb[k], kMakeupSlope[k] * std::fmax(0.0, e - kMakeupOffsetDb[k])) *
+          p.clipMakeupScale;
+      const double coef = s.clipMakeupDb[k] > target ? p.clipMakeupFall : p.clipMakeupRise;
+      s.clipMakeupDb[k] = s.clipMakeupDb[k] + (target - s.clipMakeupDb[k]) * coef;
+      s.clipMakeupGain[k] = dbToLinear(s.clipMakeupDb[k]);
+      s.clipRatioPeak[k] = 1.0;
+    }
+  }
+
+  for (int c = 0; c < kChannels; ++c)
+    for (int k = 0; k < kMakeupBands; ++k) clipped[c][k] *= s.clipMakeupGain[k];
+
+  for (int c = 0; c < kChannels; ++c)
+    for (int k = 0; k < kBands; ++k)
+      bands.mixedBand[c][k] = p.bandMixDry * bands.gainedBand[c][k] +
+                              p.bandMixWet * (p.clippedBandGain * clipped[c][k]);
 }
 
 }  // namespace vantle

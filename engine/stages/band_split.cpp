@@ -1,22 +1,144 @@
 #include "engine/stages/band_split.h"
 
+#include <cmath>
+
+#include "engine/dsp/conversions.h"
+#include "engine/dsp/ratio_control.h"
+
 namespace vantle {
 
+namespace {
+
+constexpr double kCrossoverHz[kCrossovers] = {150.0, 420.0, 700.0, 1600.0, 3700.0};
+
+struct SplitVoicing {
+  double trimDb;      // Tb
+  double amount;      // A, presence and air control amount as a fraction
+  double presenceDb;  // fixed lift of bands 3 and 4
+  double airDb;       // fixed lift of band 5
+};
+
+SplitVoicing splitVoicing(ProcessingMode mode, double d) {
+  switch (mode) {
+    case ProcessingMode::podcast:
+      return {0.0, (50.0 + 22.0 * d) / 100.0, 2.0, 2.0};
+    case ProcessingMode::stream: {
+      const double hl = ramp(d, 0.5, 0.28);
+      const double s = 3.5 + 0.3 * d;
+      return {(3.2 - s) * hl + s, 0.5, 2.3, 3.2};
+    }
+    case ProcessingMode::limiter:
+      break;
+  }
+  return {-0.4 - 0.4 * d, 0.0, 0.0, 0.0};
+}
+
+double maxAbs(double a, double b) { return std::fmax(std::fabs(a), std::fabs(b)); }
+
+}  // namespace
+
 void deriveBandSplit(BandSplitParams& p, const DeriveInputs& in) {
-  (void)p;
-  (void)in;
+  const SplitVoicing v = splitVoicing(in.mode, in.d);
+  // Positive trims count 35 %.
+  p.bandTrim = dbToLinear(std::fmin(0.0, v.trimDb) + 0.35 * std::fmax(0.0, v.trimDb));
+  for (int i = 0; i < kCrossovers; ++i) p.crossoverCoef[i] = onePoleCoef(kCrossoverHz[i], in.fs);
+  p.airSplitCoef = onePoleCoef(6800.0, in.fs);
+  p.presenceAirAmount = v.amount;
+  p.presenceAirAttack = timePole(0.36, in.fs);
+  p.presenceAirRelease = timePole(2.8, in.fs);
+  p.presenceAirGainRise = timePole(1.05, in.fs);
+  p.presenceAirGainFall = timePole(0.3, in.fs);
+  p.presenceLowRatio = 0.17;
+  p.presenceHighRatio = 0.4;
+  p.airLowRatio = 0.03;
+  p.airHighRatio = 0.145;
+  p.presenceMaxBoostDb = 1.8 * v.amount;
+  p.presenceMaxCutDb = 3.8 * v.amount;
+  p.airMaxBoostDb = 3.6 * v.amount;
+  p.airMaxCutDb = 1.1 * v.amount;
+  p.presenceLift = dbToLinear(v.presenceDb);
+  p.airLift = dbToLinear(v.airDb);
 }
 
 void resetBandSplit(BandSplitState& s, const BandSplitParams& p) {
-  (void)s;
   (void)p;
+  s = BandSplitState{};
 }
 
-void runBandSplit(const BandSplitParams& p, BandSplitState& s, double left, double right, BandSignals& bands) {
-  (void)p; (void)s;
-  for (int k = 0; k < kBands; ++k) bands.bandSignal[0][k] = bands.bandSignal[1][k] = 0.0;
-  bands.bandSignal[0][0] = left;
-  bands.bandSignal[1][0] = right;
+void runBandSplit(const BandSplitParams& p, BandSplitState& s, double bandAnalysisMix, double left,
+                  double right, BandSignals& bands, AnalysisFeeds& feeds) {
+  const double x[kChannels] = {left * p.bandTrim, right * p.bandTrim};
+  double b[kChannels][kBands];
+  for (int ch = 0; ch < kChannels; ++ch) {
+    double lp[kCrossovers];
+    for (int i = 0; i < kCrossovers; ++i) {
+      CrossoverState& c = s.crossover[ch][i];
+      onePole(c.s1, x[ch], p.crossoverCoef[i]);
+      lp[i] = onePole(c.s2, c.s1, p.crossoverCoef[i]);
+    }
+    b[ch][0] = lp[0];
+    for (int k = 1; k < kCrossovers; ++k) b[ch][k] = lp[k] - lp[k - 1];
+    b[ch][kBands - 1] = x[ch] - lp[kCrossovers - 1];
+  }
+
+  if (p.presenceAirAmount > 0.0) {
+    double air[kChannels];
+    for (int ch = 0; ch < kChannels; ++ch) {
+      air[ch] = x[ch] - onePole(s.airLow[ch], x[ch], p.airSplitCoef);
+    }
+    const double airLevel = maxAbs(air[0], air[1]);
+    const double presenceLevel = 0.85 * maxAbs(b[0][4], b[1][4]) + 0.3 * maxAbs(b[0][3], b[1][3]) +
+                                 0.18 * maxAbs(b[0][5], b[1][5]);
+    const double refLevel =
+        std::fmax(1.08 * std::fmax(airLevel, presenceLevel), maxAbs(x[0], x[1]));
+
+    const double attack = p.presenceAirAttack;
+    const double release = p.presenceAirRelease;
+    s.presenceRefEnv = follow(s.presenceRefEnv, refLevel, attack, release);
+    s.airRefEnv = follow(s.airRefEnv, refLevel, attack, release);
+    s.presenceEnv = follow(s.presenceEnv, presenceLevel, attack, release);
+    s.airEnv = follow(s.airEnv, airLevel, attack, release);
+
+    const double pr = s.presenceEnv / std::fmax(1e-6, s.presenceRefEnv);
+    const double ar = s.airEnv / std::fmax(1e-6, s.airRefEnv);
+
+    const double presenceTarget =
+        dbToLinear(boostShare(pr, p.presenceLowRatio, 0.06) * p.presenceMaxBoostDb -
+                   cutShare(pr, p.presenceHighRatio, 0.78) * p.presenceMaxCutDb);
+
+    const double airChange = boostShare(ar, p.airLowRatio, 0.006) * p.airMaxBoostDb -
+                             cutShare(ar, p.airHighRatio, 0.38) * p.airMaxCutDb;
+    // A crowded presence region takes back up to 55 % of an air boost.
+    const double crowd = clampValue((pr - 0.46) / 0.34, 0.0, 1.0);
+    const double airTarget = dbToLinear(airChange - crowd * 0.55 * std::fmax(0.0, airChange));
+
+    s.presenceGain = stepControlGain(s.presenceGain, presenceTarget, p.presenceAirGainRise,
+                                     p.presenceAirGainFall);
+    s.airGain = stepControlGain(s.airGain, airTarget, p.presenceAirGainRise, p.presenceAirGainFall);
+  } else {
+    s.presenceGain = 1.0;
+    s.airGain = 1.0;
+  }
+
+  const double pg = s.presenceGain * p.presenceLift;
+  const double ag = s.airGain * p.airLift;
+  for (int ch = 0; ch < kChannels; ++ch) {
+    double* out = bands.bandSignal[ch];
+    out[0] = b[ch][0];
+    out[1] = b[ch][1];
+    out[2] = b[ch][2];
+    out[3] = b[ch][3] * pg;
+    out[4] = b[ch][4] * pg;
+    out[5] = b[ch][5] * ag;
+  }
+
+  if (bandAnalysisMix > 1e-7) {
+    const double* l = bands.bandSignal[0];
+    const double* r = bands.bandSignal[1];
+    feeds.band0PowerSum += 0.5 * (l[0] * l[0] + r[0] * r[0]);
+    feeds.band1PowerSum += 0.5 * (l[1] * l[1] + r[1] * r[1]);
+    feeds.bandBalanceFrames += 1;
+  }
 }
 
 }  // namespace vantle

@@ -1,21 +1,176 @@
 #include "engine/stages/band_sum.h"
 
+#include <cmath>
+
+#include "engine/dsp/conversions.h"
+#include "engine/dsp/curves.h"
+#include "engine/dsp/unit_clamp.h"
+
 namespace vantle {
 
+namespace {
+
+constexpr double kRatioFloor = 1e-6;
+
+// Event-ratio constants of bands 3, 4, 5: a ratio is (x - lift x avg) /
+// max(e, scale x avg + e), positive once x stands well above its average.
+constexpr double kOnsetLift[kShapedBands] = {1.22, 1.18, 1.15};
+constexpr double kOnsetScale[kShapedBands] = {0.8, 0.72, 0.66};
+constexpr double kLevelLift[kShapedBands] = {1.2, 1.16, 1.12};
+constexpr double kLevelScale[kShapedBands] = {1.2, 1.05, 0.95};
+constexpr double kSlopeLift[kShapedBands] = {1.75, 1.7, 1.65};
+constexpr double kSlopeScale[kShapedBands] = {2.6, 2.35, 2.2};
+constexpr double kCurveLift[kShapedBands] = {1.85, 1.78, 1.72};
+constexpr double kCurveScale[kShapedBands] = {2.75, 2.45, 2.3};
+// Event strength: base share plus the weighted level ratio.
+constexpr double kLevelBase[kShapedBands] = {0.25, 0.22, 0.18};
+constexpr double kLevelWeight[kShapedBands] = {0.75, 0.78, 0.82};
+
+double eventRatio(double x, double avg, double lift, double scale) {
+  return (x - lift * avg) / std::fmax(kRatioFloor, scale * avg + kRatioFloor);
+}
+
+double oneMinusPole(double tauSeconds, double fs) { return 1.0 - timePole(tauSeconds, fs); }
+
+}  // namespace
+
 void deriveBandSum(BandSumParams& p, const DeriveInputs& in) {
-  (void)p;
-  (void)in;
+  const double d = in.d;
+  const double c = in.outputCeiling;
+  switch (in.mode) {
+    case ProcessingMode::podcast:
+      p.hfShapeAmount = 0.0;
+      p.bandDelayMs = 1.5;
+      break;
+    case ProcessingMode::stream: {
+      const double k = smoothstep(2.0 * d - 1.0);
+      p.hfShapeAmount = (20.0 + 48.0 * k) / 100.0;
+      p.bandDelayMs = 0.73 + 0.77 * ramp(d, 0.65, 0.35);
+      break;
+    }
+    case ProcessingMode::limiter:
+      p.hfShapeAmount = 0.32;
+      p.bandDelayMs = 1.5 + 0.5 * d;
+      break;
+  }
+  const double s = p.hfShapeAmount;
+  const double ms = std::fmin(1.5, std::fmax(0.0, p.bandDelayMs));
+  // Without the transient saturation the bands pass undelayed.
+  p.bandDelay = (s > 0.0 && ms > 0.0) ? msToSamples(ms, in.fs, kBandDelayRing - 1) : 0;
+
+  p.hfFastEnv = oneMinusPole(0.00055, in.fs);
+  p.hfSlowEnv = oneMinusPole(0.018, in.fs);
+  p.hfSlopeEnv = oneMinusPole(0.003, in.fs);
+  p.hfCurveEnv = oneMinusPole(0.0022, in.fs);
+  p.hfAttack = timePole(0.0001, in.fs);
+  p.hfRelease = timePole(0.0028, in.fs);
+
+  p.ceilFloor[0] = 0.105 * c;
+  p.ceilCap[0] = (0.46 - 0.07 * s) * c;
+  p.ceilSlope[0] = 1.36 - 0.22 * s;
+  p.ceilFloor[1] = 0.08 * c;
+  p.ceilCap[1] = (0.36 - 0.075 * s) * c;
+  p.ceilSlope[1] = 1.26 - 0.24 * s;
+  p.ceilFloor[2] = 0.06 * c;
+  p.ceilCap[2] = (0.3 - 0.06 * s) * c;
+  p.ceilSlope[2] = 1.18 - 0.18 * s;
+  p.shapeDrive[0] = 0.42 + 0.1 * s;
+  p.shapeDrive[1] = 0.48 + 0.14 * s;
+  p.shapeDrive[2] = 0.0;
 }
 
 void resetBandSum(BandSumState& s, const BandSumParams& p) {
-  (void)s;
   (void)p;
+  s = BandSumState{};
 }
 
-void runBandSum(const BandSumParams& p, BandSumState& s, const BandSignals& bands, double& left, double& right) {
-  (void)p; (void)s;
-  left = right = 0.0;
-  for (int k = 0; k < kBands; ++k) { left += bands.mixedBand[0][k]; right += bands.mixedBand[1][k]; }
+void runBandSum(const BandSumParams& p, BandSumState& s, const BandSignals& bands, double& left,
+                double& right) {
+  // x[channel][band]: the bands as they travel through this stage.
+  double x[kChannels][kBands];
+  for (int ch = 0; ch < kChannels; ++ch) {
+    for (int k = 0; k < kBands; ++k) x[ch][k] = bands.mixedBand[ch][k];
+  }
+
+  const int n = p.bandDelay;
+  if (n > 0) {
+    const int read = (s.index - n) & (kBandDelayRing - 1);
+    for (int k = 0; k < kBands; ++k) {
+      for (int ch = 0; ch < kChannels; ++ch) {
+        double* ring = s.ring[ch][k];
+        const double delayed = ring[read];
+        ring[s.index] = x[ch][k];
+        x[ch][k] = delayed;
+      }
+    }
+    s.index = (s.index + 1) & (kBandDelayRing - 1);
+  }
+
+  const double shape = p.hfShapeAmount;
+  if (shape > 0.0) {
+    double peak[kShapedBands];
+    double onset[kShapedBands];
+    double level[kShapedBands];
+    double strength[kShapedBands];
+    for (int i = 0; i < kShapedBands; ++i) {
+      const int k = kFirstShapedBand + i;
+      TransientDetector& det = s.detector[i];
+      const double pk = std::fmax(std::fabs(x[0][k]), std::fabs(x[1][k]));
+      peak[i] = pk;
+      det.fast += (pk - det.fast) * p.hfFastEnv;
+      det.slow += (pk - det.slow) * p.hfSlowEnv;
+      onset[i] = eventRatio(det.fast, det.slow, kOnsetLift[i], kOnsetScale[i]);
+      level[i] = eventRatio(pk, det.slow, kLevelLift[i], kLevelScale[i]);
+
+      double slope = 0.0;
+      double curve = 0.0;
+      for (int ch = kChannels - 1; ch >= 0; --ch) {
+        const double v = x[ch][k];
+        slope = std::fmax(slope, std::fabs(v - det.prev1[ch]));
+        curve = std::fmax(curve, std::fabs(v - 2.0 * det.prev1[ch] + det.prev2[ch]));
+        det.prev2[ch] = det.prev1[ch];
+        det.prev1[ch] = v;
+      }
+      det.slopeAvg += (slope - det.slopeAvg) * p.hfSlopeEnv;
+      det.curveAvg += (curve - det.curveAvg) * p.hfCurveEnv;
+      const double r = eventRatio(slope, det.slopeAvg, kSlopeLift[i], kSlopeScale[i]);
+      const double q = eventRatio(curve, det.curveAvg, kCurveLift[i], kCurveScale[i]);
+
+      double t = std::fmax(clamp01(q), clamp01(r)) * clamp01(onset[i]) *
+                 (kLevelBase[i] + kLevelWeight[i] * clamp01(level[i]));
+      // The air band counts as an event only as far as the band below it
+      // shows one too.
+      if (i == 2) t = t * (0.2 + 0.8 * std::fmax(strength[1], clamp01(onset[1])));
+      strength[i] = clamp01(t);
+      det.event = follow(det.event, strength[i], p.hfAttack, p.hfRelease);
+    }
+
+    double ceiling[kShapedBands];
+    for (int i = 0; i < kShapedBands; ++i) {
+      ceiling[i] =
+          std::fmax(p.ceilFloor[i], std::fmin(p.ceilCap[i], p.ceilSlope[i] * s.detector[i].slow));
+    }
+
+    const double mix3 = s.detector[0].event * shape * 0.62;
+    const double mix4 = s.detector[1].event * shape * 0.92;
+    for (int ch = 0; ch < kChannels; ++ch) {
+      x[ch][3] = sineShape(x[ch][3], ceiling[0], mix3, p.shapeDrive[0]);
+      x[ch][4] = sineShape(x[ch][4], ceiling[1], mix4, p.shapeDrive[1]);
+    }
+
+    const double p5 = peak[2];
+    const double g = p5 > ceiling[2] ? ceiling[2] / std::fmax(1e-6, p5) : 1.0;
+    const double target = std::fmin(1.0, std::fmax(0.08, g));
+    const double h = s.band5Gain > 0.0 ? s.band5Gain : 1.0;
+    s.band5Gain = glide(h, target, h > target ? p.hfAttack : p.hfRelease);
+    const double m = 1.0 - s.detector[2].event * shape * 0.62 * (1.0 - s.band5Gain);
+    x[0][5] *= m;
+    x[1][5] *= m;
+  }
+
+  // The order of additions is fixed so that every build sums bit-identically.
+  left = ((((x[0][0] + x[0][1]) + x[0][2]) + x[0][3]) + x[0][4]) + x[0][5];
+  right = ((((x[1][0] + x[1][1]) + x[1][2]) + x[1][3]) + x[1][4]) + x[1][5];
 }
 
 }  // namespace vantle

@@ -1,19 +1,134 @@
 #include "engine/stages/bus_shaping.h"
 
+#include <cmath>
+
+#include "engine/dsp/conversions.h"
+#include "engine/dsp/fixed_section.h"
+#include "engine/dsp/unit_clamp.h"
+
 namespace vantle {
 
 void deriveBusShaping(BusShapingParams& p, const DeriveInputs& in) {
-  (void)p;
-  (void)in;
+  const double d = in.d;
+  const double k = smoothstep(2.0 * d - 1.0);
+  double drive = 0.0;
+  double width = 1.0;
+  double trimDb = 0.0;
+  switch (in.mode) {
+    case ProcessingMode::podcast:
+      p.busKneeMix = 0.0;
+      p.busLowEqAmount = 0.18;
+      p.busSubEqAmount = 0.15;
+      drive = 10.0 + 2.0 * d;
+      width = 1.0;
+      trimDb = -1.5;
+      break;
+    case ProcessingMode::stream:
+      p.busKneeMix = 0.1;
+      p.busLowEqAmount = 0.12;
+      p.busSubEqAmount = 0.42;
+      drive = 12.0 + 8.0 * k;
+      width = 1.0 + 0.5 * ramp(d, 0.4, 0.6);
+      trimDb = 0.4 * k - 0.4;
+      break;
+    case ProcessingMode::limiter:
+      p.busKneeMix = 0.06;
+      p.busLowEqAmount = 0.0;
+      p.busSubEqAmount = 0.0;
+      drive = 12.0 + 8.0 * d;
+      width = 1.0;
+      trimDb = -1.6 - 1.4 * d;
+      break;
+  }
+  const double m = p.busKneeMix;
+  p.busKneeThreshold = (0.97 - 0.16 * m) * in.outputCeiling;
+  p.busKneeWidth = 0.68 - 0.18 * m;
+  designPeaking(p.busLowEq, 105.0, 1.0, 1.6 * p.busLowEqAmount, in.fs);
+  designPeaking(p.busSubEq, 58.0, 0.75, 0.65 * p.busSubEqAmount, in.fs);
+  const double satDrive = std::fmin(50.0, std::fmax(0.0, drive));
+  p.busSatAmount = satDrive / 100.0;
+  p.busSatMakeup = dbToLinear(0.04 * satDrive);
+  p.stereoWidth = width;
+  p.outputTrim = dbToLinear(std::fmin(12.0, std::fmax(-12.0, trimDb)));
+
+  p.midFastRise = timePole(0.0015, in.fs);
+  p.midFastFall = timePole(0.05, in.fs);
+  p.midSlowRise = timePole(0.03, in.fs);
+  p.midSlowFall = timePole(0.25, in.fs);
+  p.averageRise = timePole(0.008, in.fs);
+  p.averageFall = timePole(0.18, in.fs);
+  p.resultFall = timePole(0.0005, in.fs);
+  p.resultRise = timePole(0.035, in.fs);
 }
 
 void resetBusShaping(BusShapingState& s, const BusShapingParams& p) {
-  (void)s;
   (void)p;
+  // The equaliser memories keep running across a reset: only construction
+  // clears them.
+  s.saturation[0] = SineShapeState{};
+  s.saturation[1] = SineShapeState{};
+  s.width = WidthDetectorState{};
+}
+
+double widthDetector(const BusShapingParams& p, WidthDetectorState& s, double a, double b,
+                     double extra) {
+  s.midFast = follow(s.midFast, a, p.midFastRise, p.midFastFall);
+  s.midSlow = follow(s.midSlow, a, p.midSlowRise, p.midSlowFall);
+  s.midAverage = follow(s.midAverage, a, p.averageRise, p.averageFall);
+  s.sideAverage = follow(s.sideAverage, b, p.averageRise, p.averageFall);
+
+  // Widen only programme: the mid above -60 dBFS (fully at -40) and some side
+  // content to widen.
+  const double presence = clamp01((s.midAverage - 0.001) * 111.111111111111);
+  const double ratio = s.sideAverage / std::fmax(1e-6, s.midAverage);
+  const double sideShare = clamp01((ratio - 0.012) * 20.8333333333333);
+  // Punchy and narrow programme tolerates more width.
+  const double punch = std::fmax(0.0, (s.midFast / std::fmax(1e-6, s.midSlow) - 1.0) * 1.5);
+  const double open = std::fmax(0.0, (0.45 - ratio) * 2.85714285714286);
+  const double character =
+      std::fmax(0.0, std::fmin(1.0, punch) * 0.4 + 0.35 + std::fmin(1.0, open) * 0.25);
+  const double cap = ratio > 1e-6 ? clamp01((0.92 / ratio - 1.0) / std::fmax(1e-6, extra)) : 1.0;
+  const double target = presence * sideShare * std::fmin(1.0, character) * cap;
+
+  s.result = glide(s.result, target, s.result > target ? p.resultFall : p.resultRise);
+  s.result = std::fmin(s.result, cap);
+  return s.result;
 }
 
 void runBusShaping(const BusShapingParams& p, BusShapingState& s, double& left, double& right) {
-  (void)p; (void)s; (void)left; (void)right;
+  double l = left;
+  double r = right;
+
+  const double m = p.busKneeMix;
+  if (m > 0.0) {
+    l = l + (softKneeLimit(l, p.busKneeThreshold, p.busKneeWidth) - l) * m;
+    r = r + (softKneeLimit(r, p.busKneeThreshold, p.busKneeWidth) - r) * m;
+  }
+  if (p.busLowEqAmount > 0.0) {
+    l = runSectionWith(p.busLowEq, s.lowEq[0], l);
+    r = runSectionWith(p.busLowEq, s.lowEq[1], r);
+  }
+  if (p.busSubEqAmount > 0.0) {
+    l = runSectionWith(p.busSubEq, s.subEq[0], l);
+    r = runSectionWith(p.busSubEq, s.subEq[1], r);
+  }
+  if (p.busSatAmount > 1e-7) {
+    l = levelSineShape(s.saturation[0], l, p.busSatAmount) * p.busSatMakeup;
+    r = levelSineShape(s.saturation[1], r, p.busSatAmount) * p.busSatMakeup;
+  }
+
+  const double mid = (l + r) * 0.5;
+  double side = (l - r) * 0.5;
+  const double w = p.stereoWidth;
+  if (w < 1.0) {
+    side = side * w;
+  } else if (w > 1.0000001) {
+    const double t = widthDetector(p, s.width, std::fabs(mid), std::fabs(side), w - 1.0);
+    side = side * (1.0 + (w - 1.0) * t);
+  }
+
+  left = p.outputTrim * (mid + side);
+  right = p.outputTrim * (mid - side);
 }
 
 }  // namespace vantle

@@ -1,19 +1,369 @@
 #include "engine/stages/clip_repair.h"
 
+#include <cmath>
+
+#include "engine/dsp/conversions.h"
+#include "engine/dsp/window_minimum.h"
+
 namespace vantle {
 
-void deriveClipRepair(ClipRepairParams& p, const DeriveInputs& in) {
-  (void)p;
-  (void)in;
+namespace {
+
+constexpr int kRingMask = kRepairRingLength - 1;
+
+// clamp to 0..1 where a value that is not a number gives 0.
+inline double clamp01(double x) { return x > 0.0 ? (x < 1.0 ? x : 1.0) : 0.0; }
+
+inline double maxAbs(double a, double b) {
+  const double x = std::fabs(a);
+  const double y = std::fabs(b);
+  return y > x ? y : x;
 }
+
+void fill(double* a, int n, double v) {
+  for (int k = 0; k < n; ++k) a[k] = v;
+}
+
+// Gain that brings the louder channel of a pair under the ceiling l (1 when it
+// already is).
+inline double neededGain(double l, double repairedL, double repairedR) {
+  const double m = maxAbs(repairedL, repairedR);
+  return m > l ? l / (m > 1e-6 ? m : 1e-6) : 1.0;
+}
+
+// Quality gate target from the energy windows: 1 while the knee's error stays
+// 20 dB or more below the signal, 0 from 16 dB, smooth in between.
+double gateTarget(double signalSum, double errorSum, int energyCount) {
+  const double sig = signalSum > 0.0 ? signalSum : 0.0;
+  const double frames = 2.0 * energyCount;
+  const double rms = std::sqrt(sig / (frames > 1.0 ? frames : 1.0));
+  if (!(rms >= 0.001)) return 1.0;
+  const double err = errorSum > 0.0 ? errorSum : 0.0;
+  const double q = err / (signalSum > 1e-18 ? signalSum : 1e-18);
+  if (!(q > 1e-12)) return 1.0;
+  // Outside 0.0099..0.0252 the ratio is clearly below -20 dB or above -16 dB,
+  // so the logarithm is only taken where it decides the value.
+  if (q < 0.0099) return 1.0;
+  if (q > 0.0252) return 0.0;
+  const double db = 4.342944819032518 * std::log(q);
+  if (db >= -16.0) return 0.0;
+  if (db <= -20.0) return 1.0;
+  return 1.0 - smoothstep((db + 20.0) * 0.25);
+}
+
+// Smallest of q and v + (1 - v) x shape over n entries.
+inline double fadedMinimum(const double* v, const double* shape, int n, double q) {
+  return runMinimum(n, q, [v, shape](int k) { return v[k] + (1.0 - v[k]) * shape[k]; });
+}
+
+}  // namespace
+
+void deriveClipRepair(ClipRepairParams& p, const DeriveInputs& in) {
+  const double fs = in.fs;
+  const double k = smoothstep(2.0 * in.d - 1.0);
+  p.outputCeiling = in.outputCeiling;
+  p.sampleRate = fs;
+  switch (in.mode) {
+    case ProcessingMode::stream:
+      p.repairAmount = k;
+      p.repairLookahead = msToSamples(1.5, fs, kRepairRingLength - 2);
+      p.repairWindow = msToSamples(2.0, fs, kRepairRingLength - 2);
+      break;
+    case ProcessingMode::limiter:
+      p.repairAmount = 1.0;
+      p.repairLookahead = msToSamples(2.0, fs, kRepairRingLength - 2);
+      p.repairWindow = msToSamples(2.0, fs, kRepairRingLength - 2);
+      break;
+    default:
+      p.repairAmount = 0.0;
+      p.repairLookahead = 0;
+      p.repairWindow = 0;
+      break;
+  }
+  const int delay = p.repairLookahead + p.repairWindow;
+  p.repairDelay = in.mode == ProcessingMode::podcast
+                      ? 0
+                      : (delay < kRepairRingLength - 2 ? delay : kRepairRingLength - 2);
+
+  double* shape = p.repairWindowShape.get();
+  fill(shape, kRepairRingLength, 1.0);
+  if (p.repairWindow < 1) {
+    shape[0] = 0.0;
+  } else {
+    const double w = static_cast<double>(p.repairWindow);
+    for (int j = 0; j <= p.repairWindow; ++j) shape[j] = smoothstep(static_cast<double>(j) / w);
+  }
+
+  const int energy = msToSamples(8.0, fs, kEnergyRingLength - 1);
+  p.energyLen = energy > 1 ? energy : 1;
+  std::int64_t minLag = msToSamples(0.25, fs, 1 << 30);
+  if (minLag < 3) minLag = 2;
+  const std::int64_t maxLag = msToSamples(20.0, fs, 5461);
+  p.minLag = minLag;
+  p.maxLag = maxLag > minLag + 1 ? maxLag : minLag + 1;
+  p.allowFall = timePoleFloored(0.00025, fs);
+  p.allowRise = timePoleFloored(0.008, fs);
+  p.repairRelease = timePoleFloored(0.03, fs);
+  p.kneeStart = dbToLinear(-6.0);
+}
+
+namespace {
+
+void restoreRings(ClipRepairState& s) {
+  for (int c = 0; c < 2; ++c) {
+    fill(s.rawRing[c].get(), kRepairRingLength, 0.0);
+    fill(s.kneeRing[c].get(), kRepairRingLength, 0.0);
+    fill(s.repairedRing[c].get(), kRepairRingLength, 0.0);
+    fill(s.energyRing[c].get(), kEnergyRingLength, 0.0);
+  }
+  fill(s.ceilingRing.get(), kRepairRingLength, 1.0);
+  fill(s.gainRing.get(), kRepairRingLength, 1.0);
+  fill(s.markRing.get(), kRepairRingLength, 0.0);
+  fill(s.allowRing.get(), kRepairRingLength, 1.0);
+  fill(s.needGainRing.get(), kRepairRingLength, 1.0);
+  for (int k = 0; k < kRepairRingLength; ++k) s.overRing[k] = 0;
+  s.writeIndex = 0;
+  s.sampleCounter = 0;
+  s.energyIndex = 0;
+  s.energyCount = 0;
+  s.signalSum = 0.0;
+  s.errorSum = 0.0;
+  s.allowState = 1.0;
+  s.clipping = false;
+  s.eventStart = -1;
+  s.eventStartIndex = 0;
+  for (std::int64_t& t : s.onsetTimes) t = -1000000000;
+  s.periodicity = 0.0;
+  s.overCount = 0;
+  s.overCountValid = false;
+  s.repairGain = 1.0;
+}
+
+}  // namespace
 
 void resetClipRepair(ClipRepairState& s, const ClipRepairParams& p) {
-  (void)s;
   (void)p;
+  restoreRings(s);
 }
 
-void runClipRepair(const ClipRepairParams& p, ClipRepairState& s, double& left, double& right) {
-  (void)p; (void)s; (void)left; (void)right;
+ClipRepairParams::ClipRepairParams() : repairWindowShape(new double[kRepairRingLength]) {
+  fill(repairWindowShape.get(), kRepairRingLength, 1.0);
+}
+
+ClipRepairState::ClipRepairState()
+    : ceilingRing(new double[kRepairRingLength]),
+      gainRing(new double[kRepairRingLength]),
+      markRing(new double[kRepairRingLength]),
+      allowRing(new double[kRepairRingLength]),
+      needGainRing(new double[kRepairRingLength]),
+      overRing(new std::uint8_t[kRepairRingLength]) {
+  for (int c = 0; c < 2; ++c) {
+    rawRing[c].reset(new double[kRepairRingLength]);
+    kneeRing[c].reset(new double[kRepairRingLength]);
+    repairedRing[c].reset(new double[kRepairRingLength]);
+    energyRing[c].reset(new double[kEnergyRingLength]);
+  }
+  restoreRings(*this);
+}
+
+double repairKnee(double x, double ceiling, double kneeStart) {
+  const double d = ceiling * kneeStart;
+  const double a = std::fabs(x);
+  if (a <= d) return x;
+  const double span = ceiling - d;
+  const double r = span > 1e-12 ? span : 1e-12;
+  const double y = d + r * (1.0 - std::exp(-(a - d) / r));
+  return signOf(x) * (y < ceiling ? y : ceiling);
+}
+
+double periodicityScore(const ClipRepairParams& p, const ClipRepairState& s, std::int64_t n) {
+  const double* rawL = s.rawRing[0].get();
+  const double* rawR = s.rawRing[1].get();
+  double best = -1.0;
+  for (const std::int64_t t0 : s.onsetTimes) {
+    if (t0 < -99999999) continue;
+    const std::int64_t lag = n - t0;
+    if (lag < p.minLag || lag > p.maxLag) continue;
+    for (int st = -3; st <= 3; ++st) {
+      const std::int64_t m = static_cast<std::int64_t>(
+          std::floor((1.0 + st * 0.04 / 3.0) * static_cast<double>(lag) + 0.5));
+      if (m < p.minLag || m > p.maxLag) continue;
+      const std::int64_t span = m - 1 > 1 ? m - 1 : 1;
+      double cross = 0.0;
+      double ey = 0.0;
+      double ex = 0.0;
+      int k = 0;
+      for (int j = 0; j <= 7; ++j) {
+        const std::int64_t t = static_cast<std::int64_t>(
+            std::floor(static_cast<double>(j) * static_cast<double>(span) / 7.0 + 0.5));
+        const std::int64_t a = n - t;
+        const std::int64_t b = a - m;
+        if (b < 0) continue;
+        const int ia = static_cast<int>(a & kRingMask);
+        const int ib = static_cast<int>(b & kRingMask);
+        const double xL = rawL[ia];
+        const double xR = rawR[ia];
+        const double yL = rawL[ib];
+        const double yR = rawR[ib];
+        cross = cross + (xL * yL + xR * yR);
+        ey = ey + (yL * yL + yR * yR);
+        ex = ex + (xL * xL + xR * xR);
+        ++k;
+      }
+      if (k > 2 && ex > 1e-12 && ey > 1e-12) {
+        const double c = cross / std::sqrt(ey * ex);
+        if (c > best) best = c;
+      }
+    }
+  }
+  return best > 0.0 ? best : 0.0;
+}
+
+void runClipRepair(const ClipRepairParams& p, ClipRepairState& s, double outputGain, double& left,
+                   double& right) {
+  const double ceiling = p.outputCeiling;
+  const int i = s.writeIndex;
+  double* rawL = s.rawRing[0].get();
+  double* rawR = s.rawRing[1].get();
+  double* repL = s.repairedRing[0].get();
+  double* repR = s.repairedRing[1].get();
+  double* need = s.needGainRing.get();
+  std::uint8_t* over = s.overRing.get();
+
+  // Store the frame with the ceiling and gain of the output gain it carries.
+  const double g = outputGain > 1.0 ? outputGain : 1.0;
+  const double l = ceiling / g;
+  rawL[i] = left;
+  rawR[i] = right;
+  s.ceilingRing[i] = l;
+  s.gainRing[i] = g;
+  s.markRing[i] = 0.0;
+  const int o = (i - p.repairDelay) & kRingMask;
+
+  if (p.repairAmount <= 1e-7) {
+    // Pure delay. The frame is still kept as its own unrepaired version, so
+    // that turning the repair on later finds consistent rings in its window.
+    repL[i] = left;
+    repR[i] = right;
+    const double n = neededGain(l, left, right);
+    need[i] = n;
+    over[i] = n < 1.0 ? 1 : 0;
+    left = rawL[o];
+    right = rawR[o];
+    s.overCountValid = false;
+    s.sampleCounter += 1;
+    s.writeIndex = (i + 1) & kRingMask;
+    return;
+  }
+
+  // Knee 6 dB below this frame's ceiling.
+  const double kL = repairKnee(left, l, p.kneeStart);
+  const double kR = repairKnee(right, l, p.kneeStart);
+  s.kneeRing[0][i] = kL;
+  s.kneeRing[1][i] = kR;
+
+  // 8 ms windows of signal power and knee-error power.
+  double* sigRing = s.energyRing[0].get();
+  double* errRing = s.energyRing[1].get();
+  const int e = s.energyIndex;
+  s.signalSum -= sigRing[e];
+  s.errorSum -= errRing[e];
+  const double sig = left * left + right * right;
+  const double err2 = (kL - left) * (kL - left) + (kR - right) * (kR - right);
+  sigRing[e] = sig;
+  errRing[e] = err2;
+  s.signalSum += sig;
+  s.errorSum += err2;
+  s.energyIndex = e + 1 >= p.energyLen ? 0 : e + 1;
+  s.energyCount = s.energyCount + 1 < p.energyLen ? s.energyCount + 1 : p.energyLen;
+
+  // Quality gate: dense clipping closes it within a fraction of a millisecond.
+  const double a = gateTarget(s.signalSum, s.errorSum, s.energyCount);
+  s.allowState = clamp01(glide(s.allowState, a, a < s.allowState ? p.allowFall : p.allowRise));
+  s.allowRing[i] = s.allowState;
+
+  // Event tracking: an event is a run of frames where the knee bites.
+  const double knee = maxAbs(kL - left, kR - right);
+  const bool now = knee > 0.001 * l;
+  const std::int64_t n = s.sampleCounter;
+  if (now && !s.clipping) {
+    s.eventStart = n;
+    s.eventStartIndex = i;
+    const double score = periodicityScore(p, s, n);
+    s.onsetTimes[2] = s.onsetTimes[1];
+    s.onsetTimes[1] = s.onsetTimes[0];
+    s.onsetTimes[0] = n;
+    s.periodicity = score;
+  } else if (!now && s.clipping && s.eventStart >= 0) {
+    const std::int64_t length = n - s.eventStart;
+    const double ms = static_cast<double>(length) * 1000.0 / p.sampleRate;
+    const std::int64_t count = length < kRingMask ? length : kRingMask;
+    if (count > 0) {
+      double w = 0.0;
+      if (!(p.repairLookahead < length)) {
+        w = smoothstep((ms - 0.45) / 0.15) * (1.0 - smoothstep((ms - 1.5) * 2.0)) *
+            (s.periodicity >= 0.97 ? 0.0 : 1.0);
+      }
+      double* mark = s.markRing.get();
+      for (std::int64_t k = 0; k < count; ++k) {
+        mark[(s.eventStartIndex + k) & kRingMask] = w;
+      }
+    }
+    s.eventStart = -1;
+  }
+  s.clipping = now;
+
+  // Repair decision for the frame repairLookahead back, now that its event
+  // (if any) has been measured.
+  const int pos = (i - p.repairLookahead) & kRingMask;
+  const double markAllow = s.allowRing[pos] < s.markRing[pos] ? s.allowRing[pos] : s.markRing[pos];
+  const double z = clamp01(markAllow);
+  repL[pos] = rawL[pos] + (s.kneeRing[0][pos] - rawL[pos]) * z;
+  repR[pos] = rawR[pos] + (s.kneeRing[1][pos] - rawR[pos]) * z;
+  const double needHere = neededGain(s.ceilingRing[pos], repL[pos], repR[pos]);
+  need[pos] = needHere;
+  over[pos] = needHere < 1.0 ? 1 : 0;
+
+  // Entries below 1 in the limiter window o .. pos.
+  const int w = p.repairWindow;
+  if (s.overCountValid) {
+    if (over[(o - 1) & kRingMask]) --s.overCount;
+    if (over[pos]) ++s.overCount;
+  } else {
+    int count = 0;
+    for (int j = 0; j <= w; ++j) count += over[(o + j) & kRingMask];
+    s.overCount = count;
+    s.overCountValid = true;
+  }
+
+  // Window gain: every reduction ahead is faded in over the window.
+  double gw = 1.0;
+  if (w < 1) {
+    gw = need[o];
+  } else if (s.overCount >= 1) {
+    // Walked as the (at most two) contiguous runs of the ring; every term is
+    // at most 1, so starting from 1 changes nothing.
+    const double* shape = p.repairWindowShape.get();
+    const int count = w + 1;
+    const int first = count < kRepairRingLength - o ? count : kRepairRingLength - o;
+    gw = fadedMinimum(need + o, shape, first, 1.0);
+    gw = fadedMinimum(need, shape + first, count - first, gw);
+  }
+  if (gw >= s.repairGain) gw = gw + (s.repairGain - gw) * p.repairRelease;
+  if (gw > 0.999999999) gw = 1.0;
+  s.repairGain = gw;
+
+  const double gain = s.gainRing[o];
+  const double amount = p.repairAmount;
+  double yL = clampValue(gw * repL[o] * gain, -ceiling, ceiling);
+  double yR = clampValue(gw * repR[o] * gain, -ceiling, ceiling);
+  yL = rawL[o] + (yL - rawL[o]) * amount;
+  yR = rawR[o] + (yR - rawR[o]) * amount;
+  left = clampValue(yL, -ceiling, ceiling);
+  right = clampValue(yR, -ceiling, ceiling);
+
+  s.sampleCounter += 1;
+  s.writeIndex = (i + 1) & kRingMask;
 }
 
 }  // namespace vantle

@@ -1,19 +1,69 @@
 #include "engine/stages/drive_clipper.h"
 
+#include <cmath>
+
+#include "engine/dsp/conversions.h"
+
 namespace vantle {
 
+namespace {
+
+constexpr double kDriveKnee = 0.42;
+constexpr double kDriveErrorGain = 0.22;
+
+struct DriveVoicing {
+  double amount;  // V, the drive amount as a fraction
+  double tilt;    // T2, extra make-up per unit of drive
+};
+
+DriveVoicing driveVoicing(ProcessingMode mode, double d) {
+  switch (mode) {
+    case ProcessingMode::podcast:
+      return {0.08, 0.0};
+    case ProcessingMode::stream:
+      return {(32.0 + 8.0 * ramp(d, 0.18, 0.64)) / 100.0, 0.06};
+    case ProcessingMode::limiter:
+      break;
+  }
+  return {0.25, 0.0};
+}
+
+double driveChannel(const DriveClipperParams& p, DriveChannelState& s, double x) {
+  onePole(s.driveSplit1, x, p.driveSplitCoef);
+  const double lp = onePole(s.driveSplit2, s.driveSplit1, p.driveSplitCoef);
+  onePole(s.driveLow, lp, p.driveLowCoef);
+  const double mid = lp - s.driveLow;
+  const double high = x - lp;
+  const double low = s.driveLow;
+  const double clipped = drivenErrorClip(s.clip, mid, p.driveCeiling, p.driveMix, kDriveKnee,
+                                         p.driveFactor, kDriveErrorGain, p.driveErrorCoef);
+  return high + low + clipped * p.driveMidGain;
+}
+
+}  // namespace
+
 void deriveDriveClipper(DriveClipperParams& p, const DeriveInputs& in) {
-  (void)p;
-  (void)in;
+  const DriveVoicing v = driveVoicing(in.mode, in.d);
+  p.driveAmount = v.amount;
+  p.driveSplitCoef = onePoleCoef(145.0, in.fs);
+  p.driveLowCoef = onePoleCoef(28.0, in.fs);
+  p.driveErrorCoef = onePoleCoef(220.0, in.fs);
+  p.driveCeiling = (0.2 - 0.1 * v.amount) * in.outputCeiling;
+  p.driveFactor = 1.0 + 4.2 * v.amount;
+  p.driveMix = std::fmin(1.0, (0.95 + 0.15 * v.amount) * v.amount);
+  p.driveMidGain = 1.0 + 0.08 * v.amount + 0.55 * v.amount * v.tilt;
 }
 
 void resetDriveClipper(DriveClipperState& s, const DriveClipperParams& p) {
-  (void)s;
   (void)p;
+  s = DriveClipperState{};
 }
 
-void runDriveClipper(const DriveClipperParams& p, DriveClipperState& s, double& left, double& right) {
-  (void)p; (void)s; (void)left; (void)right;
+void runDriveClipper(const DriveClipperParams& p, DriveClipperState& s, double& left,
+                     double& right) {
+  if (!(p.driveAmount > 0.0)) return;
+  left = driveChannel(p, s.left, left);
+  right = driveChannel(p, s.right, right);
 }
 
 }  // namespace vantle

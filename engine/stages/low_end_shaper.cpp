@@ -1,19 +1,111 @@
 #include "engine/stages/low_end_shaper.h"
 
+#include <cmath>
+
+#include "engine/dsp/conversions.h"
+#include "engine/dsp/ratio_control.h"
+
 namespace vantle {
 
-void deriveLowEndShaper(LowEndShaperParams& p, const DeriveInputs& in) {
-  (void)p;
-  (void)in;
+namespace {
+
+struct LowEndVoicing {
+  double bumpDb;       // gain of the 65 Hz peak
+  double levellerPct;  // leveller amount, percent
+  double analysisMix;  // share of the band analysis in the output
+};
+
+LowEndVoicing lowEndVoicing(ProcessingMode mode, double d) {
+  switch (mode) {
+    case ProcessingMode::podcast:
+      return {2.0, 12.0 + 10.0 * d, 0.0};
+    case ProcessingMode::stream:
+      return {3.6, 65.0, ramp(d, 0.18, 0.64)};
+    case ProcessingMode::limiter:
+      break;
+  }
+  return {0.0, 0.0, 0.0};
+}
+
+}  // namespace
+
+void deriveLowEndShaper(LowEndShaperParams& p, LowEndShaperState& s, const DeriveInputs& in) {
+  const LowEndVoicing v = lowEndVoicing(in.mode, in.d);
+  p.bandAnalysisMix = v.analysisMix;
+  p.levellerAmount = v.levellerPct / 100.0;
+  p.levellerSplitCoef = onePoleCoef(190.0, in.fs);
+  p.levellerAttack = timePole(0.42, in.fs);
+  p.levellerRelease = timePole(3.2, in.fs);
+  p.levellerGainRise = timePole(1.15, in.fs);
+  p.levellerGainFall = timePole(0.13, in.fs);
+  p.levellerLowRatio = 0.33;
+  p.levellerHighRatio = 0.52;
+  p.levellerMaxBoostDb = 12.0 * p.levellerAmount;
+  p.levellerMaxCutDb = 7.0 * p.levellerAmount;
+  designPeaking(s.lowBumpLeft.c, 65.0, 1.4, v.bumpDb, in.fs);
+  s.lowBumpRight.c = s.lowBumpLeft.c;
 }
 
 void resetLowEndShaper(LowEndShaperState& s, const LowEndShaperParams& p) {
-  (void)s;
   (void)p;
+  s.levellerLowL1 = 0.0;
+  s.levellerLowL2 = 0.0;
+  s.levellerLowR1 = 0.0;
+  s.levellerLowR2 = 0.0;
+  s.levellerBassEnv = 0.0;
+  s.levellerRefEnv = 0.0;
+  s.levellerGain = 1.0;
 }
 
-void runLowEndShaper(const LowEndShaperParams& p, LowEndShaperState& s, double& left, double& right) {
-  (void)p; (void)s; (void)left; (void)right;
+void runLowEndShaper(const LowEndShaperParams& p, LowEndShaperState& s,
+                     const BandAnalysisParams& analysisParams, BandAnalysisState& analysis,
+                     double reductionPressure, double& left, double& right) {
+  const double pL = left;
+  const double pR = right;
+  const double eL = runBiquad(s.lowBumpLeft, pL);
+  const double eR = runBiquad(s.lowBumpRight, pR);
+
+  double dL = eL;
+  double dR = eR;
+  // When the analysis would replace the leveller's output completely, the
+  // leveller rests and keeps its envelopes and gain as they are.
+  if (p.bandAnalysisMix < 0.9999999 && p.levellerAmount > 0.0) {
+    const double a = p.levellerSplitCoef;
+    onePole(s.levellerLowL1, eL, a);
+    const double lowL = onePole(s.levellerLowL2, s.levellerLowL1, a);
+    onePole(s.levellerLowR1, eR, a);
+    const double lowR = onePole(s.levellerLowR2, s.levellerLowR1, a);
+    const double highL = eL - lowL;
+    const double highR = eR - lowR;
+
+    const double bass = std::fmax(std::fabs(lowL), std::fabs(lowR));
+    const double reference = std::fmax(1.2 * std::fmax(std::fabs(highL), std::fabs(highR)),
+                                       std::fmax(std::fabs(eL), std::fabs(eR)));
+    s.levellerBassEnv = follow(s.levellerBassEnv, bass, p.levellerAttack, p.levellerRelease);
+    s.levellerRefEnv = follow(s.levellerRefEnv, reference, p.levellerAttack, p.levellerRelease);
+
+    const double ratio = s.levellerBassEnv / std::fmax(1e-6, s.levellerRefEnv);
+    const double target =
+        dbToLinear(boostShare(ratio, p.levellerLowRatio, 0.105) * p.levellerMaxBoostDb -
+                   cutShare(ratio, p.levellerHighRatio, 0.82) * p.levellerMaxCutDb);
+    const double g =
+        stepControlGain(s.levellerGain, target, p.levellerGainRise, p.levellerGainFall);
+    s.levellerGain = g;
+
+    dL = g * lowL + highL;
+    dR = g * lowR + highR;
+  }
+
+  if (p.bandAnalysisMix > 1e-7) {
+    double oL = 0.0;
+    double oR = 0.0;
+    lowEndAnalysis(analysisParams, analysis, reductionPressure, pL, pR, eL, eR, oL, oR);
+    left = dL + (oL - dL) * p.bandAnalysisMix;
+    right = dR + (oR - dR) * p.bandAnalysisMix;
+  } else {
+    left = dL;
+    right = dR;
+  }
 }
 
 }  // namespace vantle

@@ -1,20 +1,55 @@
 // Low-end shaper: the 65 Hz bump, the low-band leveller and the band-analysis blend.
 #pragma once
 
+#include "engine/dsp/filters.h"
 #include "engine/settings.h"
+#include "engine/stages/band_analysis.h"
 
 namespace vantle {
 
-// Derived parameters (written by the derivation only).
+// Derived parameters (written by the derivation only). The bump's coefficients
+// live in its two sections in the state, next to the memories they drive.
 struct LowEndShaperParams {
-  double bandAnalysisMix = 0.0;  // > 1e-7 only in stream mode above adapt 18
+  double bandAnalysisMix = 0.0;    // > 1e-7 only in stream mode above adapt 18
+  double levellerAmount = 0.0;     // 0..1; 0 switches the leveller off
+  double levellerSplitCoef = 0.0;  // one-pole coefficient, 190 Hz
+  double levellerAttack = 0.0;     // envelope poles while rising / falling
+  double levellerRelease = 0.0;
+  double levellerGainRise = 0.0;  // gain poles while rising / falling
+  double levellerGainFall = 0.0;
+  double levellerLowRatio = 0.33;   // bass share below which the low part is raised
+  double levellerHighRatio = 0.52;  // bass share above which it is lowered
+  double levellerMaxBoostDb = 0.0;
+  double levellerMaxCutDb = 0.0;
 };
 
 // Run-time state.
-struct LowEndShaperState {};
+//   lowBumpLeft/Right    65 Hz peaking sections; coefficients per derivation,
+//                        memories per frame, cleared only when the Processor is built
+//   levellerLowL1/L2/R1/R2  cascaded 190 Hz one-poles per channel, signal units, per frame, 0
+//   levellerBassEnv      envelope of the low part, linear, per frame, 0
+//   levellerRefEnv       envelope of the reference level, linear, per frame, 0
+//   levellerGain         smoothed gain of the low part, linear, per frame, 1
+struct LowEndShaperState {
+  BiquadSection lowBumpLeft;
+  BiquadSection lowBumpRight;
+  double levellerLowL1 = 0.0;
+  double levellerLowL2 = 0.0;
+  double levellerLowR1 = 0.0;
+  double levellerLowR2 = 0.0;
+  double levellerBassEnv = 0.0;
+  double levellerRefEnv = 0.0;
+  double levellerGain = 1.0;
+};
 
-void deriveLowEndShaper(LowEndShaperParams& p, const DeriveInputs& in);
+// Also designs the coefficients of the two bump sections, leaving their memories alone.
+void deriveLowEndShaper(LowEndShaperParams& p, LowEndShaperState& s, const DeriveInputs& in);
+// Leaves the bump sections (coefficients and memories) as they are.
 void resetLowEndShaper(LowEndShaperState& s, const LowEndShaperParams& p);
-void runLowEndShaper(const LowEndShaperParams& p, LowEndShaperState& s, double& left, double& right);
+// (left, right) enter from the look-ahead limiter and leave towards the drive
+// clipper. Calls the band analysis while the mix is above 1e-7.
+void runLowEndShaper(const LowEndShaperParams& p, LowEndShaperState& s,
+                     const BandAnalysisParams& analysisParams, BandAnalysisState& analysis,
+                     double reductionPressure, double& left, double& right);
 
 }  // namespace vantle

@@ -1,19 +1,223 @@
 #include "engine/stages/output_control.h"
 
+#include <cmath>
+
+#include "engine/dsp/conversions.h"
+#include "engine/dsp/fixed_section.h"
+
 namespace vantle {
 
+namespace {
+
+void designPostLowPass(OutputControlParams& p, double fs) {
+  if (p.postFilterStages == 2) {
+    designLowPass(p.postLowPass[0], 15500.0, 0.58, fs);
+    designLowPass(p.postLowPass[1], 15500.0, 0.58, fs);
+  } else if (p.postFilterStages == 1) {
+    designLowPass(p.postLowPass[0], 17000.0, 0.55, fs);
+    designLowPass(p.postLowPass[1], 21000.0, 0.5, fs);
+  } else {
+    designLowPass(p.postLowPass[0], 14500.0, 0.5, fs);
+    designLowPass(p.postLowPass[1], 14500.0, 0.5, fs);
+  }
+}
+
+double stereoPeak(double x, double y) { return std::fmax(std::fabs(x), std::fabs(y)); }
+
+}  // namespace
+
+double outputLevelOffsetDb(ProcessingMode mode, double d) {
+  double db = 0.0;
+  switch (mode) {
+    case ProcessingMode::podcast:
+      db = -1.5;
+      break;
+    case ProcessingMode::stream:
+      db = -0.8 - 0.6 * smoothstep(2.0 * d - 1.0);
+      break;
+    case ProcessingMode::limiter:
+      db = -2.0 - d;
+      break;
+  }
+  return std::fmin(6.0, std::fmax(-24.0, db));
+}
+
+double outputGainTargetFor(double loadDb, double levelOffsetDb) {
+  return dbToLinear(std::fmax(0.0, -(0.9 * loadDb + levelOffsetDb)));
+}
+
+void seedIdleOutputGainTarget(OutputControlParams& p, const DeriveInputs& in) {
+  p.outputGainTarget = outputGainTargetFor(0.0, outputLevelOffsetDb(in.mode, in.d));
+}
+
 void deriveOutputControl(OutputControlParams& p, const DeriveInputs& in) {
-  (void)p;
-  (void)in;
+  const double d = in.d;
+  const double k = smoothstep(2.0 * d - 1.0);
+  const double c = in.outputCeiling;
+  const double t0 = 0.985 * c;
+  switch (in.mode) {
+    case ProcessingMode::podcast:
+      p.densityDepth = 1.0;
+      p.limitDepth = 1.0;
+      p.clipFeedbackAmount = 0.65;
+      p.postFilterStages = 2;
+      p.finalSatAmount = 0.58;
+      p.finalTrim = 1.0;
+      p.outputDelayMs = 0.36 + 1.14 * ramp(d, 0.7, 0.3);
+      break;
+    case ProcessingMode::stream:
+      p.densityDepth = (38.0 - 12.0 * k) / 100.0;
+      p.limitDepth = (44.0 + 2.0 * k) / 100.0;
+      p.clipFeedbackAmount = (46.0 - 28.0 * k) / 100.0;
+      p.postFilterStages = 0;
+      p.finalSatAmount = std::fmin(1.0, (50.0 + 4.0 * d) * (1.0 - k) / 100.0);
+      p.finalTrim = dbToLinear(1.1 * (1.0 - k));
+      p.outputDelayMs = 0.54 + 0.96 * ramp(d, 0.65, 0.35);
+      break;
+    case ProcessingMode::limiter:
+      p.densityDepth = 0.6;
+      p.limitDepth = 1.0;
+      p.clipFeedbackAmount = 0.0;
+      p.postFilterStages = 0;
+      p.finalSatAmount = 0.0;
+      p.finalTrim = 1.0;
+      p.outputDelayMs = 0.73 + 0.77 * d;
+      break;
+  }
+  if (in.mode == ProcessingMode::stream) {
+    p.firstKneeThreshold = (0.88 + 0.08 * k) * t0;
+    p.firstKnee = 0.38 + 0.17 * k;
+    p.secondKneeThreshold = (0.975 + 0.023 * k) * t0;
+    p.secondKnee = 0.24 + 0.11 * k;
+  } else {
+    p.firstKneeThreshold = 0.96 * t0;
+    p.firstKnee = 0.55;
+    p.secondKneeThreshold = 0.998 * t0;
+    p.secondKnee = 0.35;
+  }
+
+  p.outputGainGlide = timePole(0.01, in.fs);
+  p.finalAttack = timePole(0.0008, in.fs);
+  p.finalRelease = timePole(0.045, in.fs);
+  p.boostGuardCeiling = 0.985 * c;
+  p.limitThreshold = 0.985 * c;
+  p.densityStart = 0.55 * c;
+  p.densityRange = std::fmax(1e-6, 0.35 * c);
+  p.clipFeedbackCoef = onePoleCoef(2200.0, in.fs);
+  designPostLowPass(p, in.fs);
+  p.excessThreshold = 0.985 * c;
+  p.excessSmooth = onePoleCoef(12000.0, in.fs);
+  p.excessRemoval = 1.0;
+  const double ms = std::fmin(1.5, std::fmax(0.0, p.outputDelayMs));
+  p.outputDelay =
+      (p.excessRemoval > 0.0 && ms > 0.0) ? msToSamples(ms, in.fs, kOutputDelayRing - 1) : 0;
+  p.outputCeiling = c;
+
+  seedIdleOutputGainTarget(p, in);
 }
 
 void resetOutputControl(OutputControlState& s, const OutputControlParams& p) {
-  (void)s;
-  (void)p;
+  s.outputGain = p.outputGainTarget > 0.0 ? p.outputGainTarget : 1.0;
+  s.boostGuardGain = 1.0;
+  s.peakLevel = 0.0;
+  s.peakLimitGain = 1.0;
+  for (int ch = 0; ch < 2; ++ch) {
+    s.clipFeedbackState[ch] = 0.0;
+    s.saturation[ch] = SineShapeState{};
+    s.excessLevel[ch] = 0.0;
+  }
+  // The post low-pass memories keep running across a reset: only
+  // construction clears them.
+  for (double(&ring)[kOutputDelayRing] : s.delay) {
+    for (double& v : ring) v = 0.0;
+  }
+  s.index = 0;
 }
 
-void runOutputControl(const OutputControlParams& p, OutputControlState& s, double& left, double& right) {
-  (void)p; (void)s; (void)left; (void)right;
+void runOutputControl(const OutputControlParams& p, OutputControlState& s, double& left,
+                      double& right) {
+  // Output gain glide.
+  const double target = p.outputGainTarget;
+  const double g0 = s.outputGain > 0.0 ? s.outputGain : target;
+  s.outputGain = glide(g0, target, p.outputGainGlide);
+  double x[2] = {s.outputGain * left, s.outputGain * right};
+
+  // Boost guard: while the output gain lifts the signal, peaks it would push
+  // over the ceiling are caught at once and released slowly.
+  if (s.outputGain > 1.000001) {
+    const double pk = stereoPeak(x[0], x[1]);
+    const double v = pk > p.boostGuardCeiling ? p.boostGuardCeiling / std::fmax(1e-6, pk) : 1.0;
+    s.boostGuardGain = v < s.boostGuardGain ? v : glide(s.boostGuardGain, v, p.finalRelease);
+    x[0] *= s.boostGuardGain;
+    x[1] *= s.boostGuardGain;
+  } else {
+    s.boostGuardGain = glide(s.boostGuardGain, 1.0, p.finalRelease);
+  }
+
+  // Density: up to 2 x densityDepth dB less once the smoothed peak nears the ceiling.
+  const double pk = stereoPeak(x[0], x[1]);
+  s.peakLevel = follow(s.peakLevel, pk, p.finalAttack, p.finalRelease);
+  const double e = (s.peakLevel - p.densityStart) / p.densityRange;
+  const double reductionDb = -2.0 * p.densityDepth * std::fmin(1.0, std::fmax(0.0, e));
+  const double gd = reductionDb < 0.0 ? dbToLinear(reductionDb) : 1.0;
+  x[0] *= gd;
+  x[1] *= gd;
+
+  // Peak-limiting gain, applied with the mode's depth.
+  const double pl = stereoPeak(x[0], x[1]);
+  const double v = pl > p.limitThreshold ? p.limitThreshold / std::fmax(1e-6, pl) : 1.0;
+  const double limitTarget = std::fmin(1.0, std::fmax(0.08, v));
+  const double sl = s.peakLimitGain > 0.0 ? s.peakLimitGain : 1.0;
+  s.peakLimitGain = glide(sl, limitTarget, sl > limitTarget ? p.finalAttack : p.finalRelease);
+  const double gl = 1.0 - (1.0 - s.peakLimitGain) * p.limitDepth;
+  x[0] *= gl;
+  x[1] *= gl;
+
+  for (int ch = 0; ch < 2; ++ch) {
+    const double xp = x[ch];
+    double y = softKneeLimit(softKneeLimit(xp, p.firstKneeThreshold, p.firstKnee),
+                             p.secondKneeThreshold, p.secondKnee);
+    if (p.clipFeedbackAmount > 0.0) {
+      // Giving back part of the knees' low-passed error leaves them acting
+      // mostly on the fast part of a peak.
+      s.clipFeedbackState[ch] += ((y - xp) - s.clipFeedbackState[ch]) * p.clipFeedbackCoef;
+      y = y - p.clipFeedbackAmount * s.clipFeedbackState[ch] * 0.45;
+    }
+    if (p.postFilterStages >= 1) {
+      y = runSectionWith(p.postLowPass[0], s.postLowPass[ch][0], y);
+      if (p.postFilterStages >= 2) y = runSectionWith(p.postLowPass[1], s.postLowPass[ch][1], y);
+    }
+    if (p.finalSatAmount > 1e-7) y = levelSineShape(s.saturation[ch], y, p.finalSatAmount);
+    y = y * p.finalTrim;
+    const double t = p.excessThreshold;
+    const double over = y - std::fmin(t, std::fmax(-t, y));
+    s.excessLevel[ch] += (over - s.excessLevel[ch]) * p.excessSmooth;
+    x[ch] = y;
+  }
+
+  // The overshoot's low-passed shape is subtracted from the signal it came
+  // from: both travel through the same delay.
+  double out[2];
+  const int n = p.outputDelay;
+  if (n >= 1) {
+    const int read = (s.index - n) & (kOutputDelayRing - 1);
+    const double delayed[4] = {s.delay[0][read], s.delay[1][read], s.delay[2][read],
+                               s.delay[3][read]};
+    s.delay[0][s.index] = x[0];
+    s.delay[1][s.index] = x[1];
+    s.delay[2][s.index] = s.excessLevel[0];
+    s.delay[3][s.index] = s.excessLevel[1];
+    s.index = (s.index + 1) & (kOutputDelayRing - 1);
+    out[0] = delayed[0] - p.excessRemoval * delayed[2];
+    out[1] = delayed[1] - p.excessRemoval * delayed[3];
+  } else {
+    out[0] = x[0] - p.excessRemoval * s.excessLevel[0];
+    out[1] = x[1] - p.excessRemoval * s.excessLevel[1];
+  }
+
+  const double c = p.outputCeiling;
+  left = std::fmin(c, std::fmax(-c, out[0]));
+  right = std::fmin(c, std::fmax(-c, out[1]));
 }
 
 }  // namespace vantle

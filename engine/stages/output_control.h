@@ -1,28 +1,89 @@
-// Output gain and final peak control.
+// Output gain and final peak control: the gliding output gain with its boost
+// guard, density and peak-limit gains, two soft knees, clipping-error
+// feedback, post low-pass, a second saturation, trim, delayed overshoot
+// removal and the hard clamp to the output ceiling.
 #pragma once
 
+#include "engine/dsp/curves.h"
+#include "engine/dsp/filters.h"
 #include "engine/settings.h"
 
 namespace vantle {
+
+constexpr int kOutputDelayRing = 512;  // power of two; the delay stays below it
 
 // Derived parameters (written by the derivation only).
 struct OutputControlParams {
   // Target of the output gain glide; seeded by the derivation, moved at run
   // time by the load feedback.
   double outputGainTarget = 1.0;
+  double densityDepth = 0.0;        // share of the 2 dB density reduction
+  double limitDepth = 0.0;          // share of the peak-limiting gain applied
+  double clipFeedbackAmount = 0.0;  // 0 switches the error feedback off
+  int postFilterStages = 0;         // low-pass sections run per channel, 0..2
+  double finalSatAmount = 0.0;      // off when not above 1e-7
+  double finalTrim = 1.0;
+  double outputDelayMs = 0.0;  // voicing value before clamping to 0..1.5 ms
+  double firstKneeThreshold = 0.0;
+  double firstKnee = 0.0;
+  double secondKneeThreshold = 0.0;
+  double secondKnee = 0.0;
+  double outputGainGlide = 0.0;  // poles
+  double finalAttack = 0.0;
+  double finalRelease = 0.0;
+  double boostGuardCeiling = 0.0;
+  double limitThreshold = 0.0;
+  double densityStart = 0.0;  // smoothed peak where the density reduction begins
+  double densityRange = 0.0;  // and the span over which it reaches its full depth
+  double clipFeedbackCoef = 0.0;
+  BiquadCoefficients postLowPass[2];  // stage 1 and stage 2, both channels
+  double excessThreshold = 0.0;
+  double excessSmooth = 0.0;
+  double excessRemoval = 0.0;
+  int outputDelay = 0;  // samples, 0..511
+  double outputCeiling = 0.0;
 };
 
 // Run-time state.
+// Glossary ([0] left, [1] right where paired):
+//   outputGain          gliding output gain, linear, per frame, reset to the
+//                       current target (1 when that is not positive)
+//   boostGuardGain      guard gain while the output gain boosts, per frame, reset 1
+//   peakLevel           smoothed stereo peak after the guard, linear, per frame, reset 0
+//   peakLimitGain       smoothed peak-limiting gain, 0.08..1, per frame, reset 1
+//   clipFeedbackState   low-passed clipping error of the soft knees, per frame, reset 0
+//   postLowPass         [channel][stage] memories, per frame; zeroed at
+//                       construction only, reset leaves them running
+//   saturation          levelSineShape memory, per frame, reset 0
+//   excessLevel         12 kHz low-passed overshoot beyond the threshold, reset 0
+//   delay               [left, right, left overshoot, right overshoot][512], reset 0
+//   index               shared write index of the delay rings 0..511, reset 0
 struct OutputControlState {
   double outputGain = 1.0;
   // Read by the load feedback.
   double boostGuardGain = 1.0;
   double peakLevel = 0.0;
   double peakLimitGain = 1.0;
+  double clipFeedbackState[2] = {};
+  BiquadSection postLowPass[2][2];
+  SineShapeState saturation[2];
+  double excessLevel[2] = {};
+  double delay[4][kOutputDelayRing] = {};
+  int index = 0;
 };
 
 void deriveOutputControl(OutputControlParams& p, const DeriveInputs& in);
 void resetOutputControl(OutputControlState& s, const OutputControlParams& p);
-void runOutputControl(const OutputControlParams& p, OutputControlState& s, double& left, double& right);
+void runOutputControl(const OutputControlParams& p, OutputControlState& s, double& left,
+                      double& right);
+
+// The output level offset of a mode (dB, clamped to -24..6): where the output
+// sits while the final stages carry no load.
+double outputLevelOffsetDb(ProcessingMode mode, double d);
+// The output gain target for a smoothed load and a level offset, both in dB.
+double outputGainTargetFor(double loadDb, double levelOffsetDb);
+// Seeds outputGainTarget for final stages at rest (no load). The load
+// feedback re-seeds it from its own state after this derivation.
+void seedIdleOutputGainTarget(OutputControlParams& p, const DeriveInputs& in);
 
 }  // namespace vantle

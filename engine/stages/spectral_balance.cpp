@@ -1,24 +1,117 @@
 #include "engine/stages/spectral_balance.h"
 
+#include <cmath>
+
+#include "engine/dsp/conversions.h"
+
 namespace vantle {
 
-void deriveSpectralBalance(SpectralBalanceParams& p, const DeriveInputs& in) {
-  (void)p;
-  (void)in;
+namespace {
+
+constexpr int kBalanceBlock = 32;
+
+// min(hi, max(lo, x)): a value that is not a number gives lo.
+double clampLow(double x, double lo, double hi) { return std::fmin(hi, std::fmax(lo, x)); }
+
+// Pole of a one-pole step taken once per block, as 1 - c^frames.
+double blockStep(double tauSeconds, double fs) {
+  return 1.0 - std::pow(std::exp(-1.0 / (tauSeconds * fs)), static_cast<double>(kBalanceBlock));
+}
+
+// Every 32nd frame: the block's mean powers, each band's level against the
+// two middle bands, and a small step of every band gain towards its target.
+void runBalanceBlock(const SpectralBalanceParams& p, SpectralBalanceState& s) {
+  for (int k = 0; k < kBands; ++k) {
+    const double m = s.balanceAccum[k] * 0.03125;
+    s.balancePower[k] += (m - s.balancePower[k]) * p.balancePowerSmooth;
+    s.balanceAccum[k] = 0.0;
+  }
+  const double ref = std::sqrt(std::fmax(1e-12, 0.5 * (s.balancePower[2] + s.balancePower[3])));
+  double level[kBands];
+  for (int k = 0; k < kBands; ++k) {
+    level[k] = 8.685889638065037 *
+               std::log(std::fmax(1e-7, std::sqrt(std::fmax(1e-12, s.balancePower[k])) / ref));
+  }
+  const double h = p.clipMakeupScale;
+  const double v = p.upperBalanceScale;
+  // The two lowest bands carry a fixed lift, the middle ones are pulled to
+  // the reference, the top ones towards the presence and air voicing.
+  double target[kBands];
+  target[0] = (clampLow((-1.8 - level[0]) * 0.34, -1.75, 2.4) + 2.5) * h;
+  target[1] = (clampLow((-0.7 - level[1]) * 0.36, -1.65, 2.55) + 0.9) * h;
+  target[2] = clampLow((-0.3 - level[2]) * 0.16, -0.6, 0.55) * h;
+  target[3] = clampLow((0.0 - level[3]) * 0.1, -0.4, 0.4) * h;
+  target[4] = clampLow((p.presenceAim - level[4]) * 0.18, -1.1, 1.15) * v;
+  target[5] = clampLow((p.airAim - level[5]) * 0.18, -1.35, 1.35) * v;
+  for (int k = 0; k < kBands; ++k) {
+    s.balanceDb[k] += (target[k] - s.balanceDb[k]) * p.balanceGainSmooth;
+    s.balanceGain[k] = dbToLinear(s.balanceDb[k]);
+  }
+}
+
+}  // namespace
+
+void deriveSpectralBalance(SpectralBalanceParams& p, const DeriveInputs& in,
+                           bool streamBandDynamics, double clipMakeupScale,
+                           double upperBalanceScale) {
+  p.enabled = streamBandDynamics;
+  p.clipMakeupScale = clipMakeupScale;
+  p.upperBalanceScale = upperBalanceScale;
+  p.balancePowerSmooth = blockStep(2.4, in.fs);
+  p.balanceGainSmooth = blockStep(0.9, in.fs);
+  switch (in.mode) {
+    case ProcessingMode::podcast:
+      p.presenceDb = 2.0;
+      p.airDb = 2.0;
+      break;
+    case ProcessingMode::stream:
+      p.presenceDb = 2.3;
+      p.airDb = 3.2;
+      break;
+    case ProcessingMode::limiter:
+      p.presenceDb = 0.0;
+      p.airDb = 0.0;
+      break;
+  }
+  p.presenceAim = 0.24 * clampLow(p.presenceDb, -6.0, 6.0) - 2.2;
+  p.airAim = 0.26 * clampLow(p.airDb, -6.0, 6.0) - 4.6;
+  if (streamBandDynamics) {
+    p.presenceTrim = dbToLinear(0.24 * p.presenceDb * upperBalanceScale);
+    p.presenceTrimHigh = dbToLinear(0.42 * p.presenceDb * upperBalanceScale);
+    p.airTrim = dbToLinear(0.5 * p.airDb * upperBalanceScale);
+  } else {
+    p.presenceTrim = 1.0;
+    p.presenceTrimHigh = 1.0;
+    p.airTrim = 1.0;
+  }
 }
 
 void resetSpectralBalance(SpectralBalanceState& s, const SpectralBalanceParams& p) {
-  (void)s;
   (void)p;
+  s = SpectralBalanceState{};
 }
 
-void runSpectralBalance(const SpectralBalanceParams& p, SpectralBalanceState& s, BandSignals& bands) {
-  (void)p; (void)s;
-  for (int c = 0; c < kChannels; ++c)
+void runSpectralBalance(const SpectralBalanceParams& p, SpectralBalanceState& s,
+                        BandSignals& bands) {
+  if (!p.enabled) return;
+  double(&mixed)[kChannels][kBands] = bands.mixedBand;
+  for (int k = 0; k < kBands; ++k) {
+    const double l = mixed[0][k];
+    const double r = mixed[1][k];
+    s.balanceAccum[k] += 0.5 * (l * l + r * r);
+  }
+  if (++s.balanceFrameCount >= kBalanceBlock) {
+    s.balanceFrameCount = 0;
+    runBalanceBlock(p, s);
+  }
+  const double trim[kBands] = {1.0, 1.0, 1.0, p.presenceTrim, p.presenceTrimHigh, p.airTrim};
+  for (int c = 0; c < kChannels; ++c) {
     for (int k = 0; k < kBands; ++k) {
-      double& v = bands.mixedBand[c][k];
-      v = v;
+      double& x = mixed[c][k];
+      x = x * s.balanceGain[k];
+      if (k >= 3) x = x * trim[k];
     }
+  }
 }
 
 }  // namespace vantle

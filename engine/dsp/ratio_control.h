@@ -1,0 +1,31 @@
+// Shared pieces of the slow tone controls that raise or lower a region by how
+// much of the programme's level sits in it (the low-band leveller, the
+// presence and air control): how far a level ratio lies beyond its neutral
+// range, and the smoothing of the resulting gain.
+#pragma once
+
+#include <cmath>
+
+#include "engine/dsp/conversions.h"
+
+namespace vantle {
+
+// 0 at or above lowRatio, rising to 1 at or below fullBoostRatio.
+inline double boostShare(double ratio, double lowRatio, double fullBoostRatio) {
+  return clampValue((lowRatio - ratio) / std::fmax(1e-6, lowRatio - fullBoostRatio), 0.0, 1.0);
+}
+
+// 0 at or below highRatio, rising to 1 at or above fullCutRatio.
+inline double cutShare(double ratio, double highRatio, double fullCutRatio) {
+  return clampValue((ratio - highRatio) / std::fmax(1e-6, fullCutRatio - highRatio), 0.0, 1.0);
+}
+
+// One smoothing step of a control gain towards its target: falling with the
+// fall pole, rising with the rise pole. A stored gain that is not positive
+// reads as 1.
+inline double stepControlGain(double stored, double target, double rise, double fall) {
+  const double g = stored > 0.0 ? stored : 1.0;
+  return glide(g, target, g > target ? fall : rise);
+}
+
+}  // namespace vantle

@@ -1,0 +1,47 @@
+// The launcher's main flow: from the split command line to the exit code.
+#pragma once
+
+#include <cstddef>
+
+#include "launcher/platform.h"
+
+namespace vantle {
+
+// Fixed texts of the program.
+constexpr char kProductName[] = "VantleCast";
+constexpr char kDisplayName[] = "VANTLE Reda";
+constexpr char kProductVersion[] = "2.0.0";
+constexpr char kApplicationModule[] = "vantle.apps.podcasts";
+
+// Exit codes of the launcher's own failures; any other code is the
+// application's.
+constexpr int kExitBadCommandLine = 1;
+constexpr int kExitNoRuntime = 2;
+constexpr int kExitCouldNotStart = 3;
+constexpr int kExitNoOwnPath = 4;
+
+// Where the runtime installer is downloaded from, before its slot is filled
+// in (see installer_address.cpp).
+const char* installerAddress();
+
+// The part of path after its last "\" or "/" (the whole path when it has
+// neither).
+const char* fileNameOf(const char* path);
+
+// path cut at its last "\" or "/" (the separator removed); false, with out
+// empty, when it has neither.
+bool folderOf(const char* path, char* out, std::size_t size);
+
+// When pythonPath ends in "\python.exe" (any case) and a pythonw.exe that is
+// a file lies beside it, pythonPath becomes that: the application then starts
+// without a console window. pythonPath holds kPathSize bytes.
+void preferWindowlessInterpreter(Platform& platform, char* pythonPath);
+
+// The message for a runtime that is missing and was not installed.
+void formatNoRuntimeMessage(const char* ownPath, char* out, std::size_t size);
+
+// The user-facing failure route of this flow: standard error and error box,
+// captioned with the display name.
+void reportError(Platform& platform, const char* text);
+
+}  // namespace vantle

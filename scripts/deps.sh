@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# Installs, from Debian's packages, whatever the build, the tests or the demo
+# need and this machine lacks. Usage: deps.sh native|windows|demo ...
+set -euo pipefail
+need=()
+have() { command -v "$1" >/dev/null 2>&1; }
+for what in "$@"; do
+  case "$what" in
+    native)
+      have cmake || need+=(cmake)
+      have g++ || need+=(g++)
+      have python3 || need+=(python3)
+      [ -d /usr/src/googletest ] || need+=(googletest)
+      [ -f /usr/include/gtest/gtest.h ] || need+=(libgtest-dev)
+      ;;
+    windows)
+      have x86_64-w64-mingw32-g++-posix || need+=(g++-mingw-w64-x86-64-posix)
+      have wine || need+=(wine wine64)
+      have Xvfb || need+=(xvfb)
+      have xdotool || need+=(xdotool)
+      [ -d /usr/src/googletest ] || need+=(googletest)
+      ;;
+    demo)
+      have espeak-ng || need+=(espeak-ng)
+      have sox || need+=(sox)
+      ;;
+  esac
+done
+if [ ${#need[@]} -gt 0 ]; then
+  echo "installing: ${need[*]}"
+  sudo=""
+  [ "$(id -u)" = 0 ] || sudo="sudo"
+  $sudo apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${need[@]}" >/dev/null
+fi

@@ -1,0 +1,174 @@
+// Properties of the whole chain, whatever the stages in between do.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <memory>
+#include <random>
+#include <vector>
+
+#include "engine/dsp/conversions.h"
+#include "engine/processor.h"
+
+namespace vantle {
+namespace {
+
+std::unique_ptr<Processor> configured(ProcessingMode mode, double adapt, double fs) {
+  auto p = std::make_unique<Processor>();
+  p->setSampleRate(fs);
+  p->applySettings({mode, Processor::defaultSettings(mode).inputGainDb, adapt});
+  return p;
+}
+
+enum class Signal { noise, square, sweep, impulses, dc, nonFinite, denormal };
+
+const char* nameOf(Signal s) {
+  switch (s) {
+    case Signal::noise:
+      return "loud noise";
+    case Signal::square:
+      return "square";
+    case Signal::sweep:
+      return "sweep";
+    case Signal::impulses:
+      return "impulses";
+    case Signal::dc:
+      return "dc";
+    case Signal::nonFinite:
+      return "non-finite";
+    default:
+      return "denormal";
+  }
+}
+
+// Interleaved stereo test signal of the given length.
+std::vector<float> makeSignal(Signal kind, int frames, double fs, unsigned seed = 1) {
+  std::mt19937 rng(seed);
+  std::uniform_real_distribution<float> u(-1.0f, 1.0f);
+  const float inf = std::numeric_limits<float>::infinity();
+  std::vector<float> x(static_cast<size_t>(2 * frames));
+  for (int f = 0; f < frames; ++f) {
+    const double t = f / fs;
+    float l = 0.0f;
+    float r = 0.0f;
+    switch (kind) {
+      case Signal::noise:
+        l = 4.0f * u(rng);  // 12 dB over full scale
+        r = 4.0f * u(rng);
+        break;
+      case Signal::square:
+        l = std::fmod(t * 441.0, 1.0) < 0.5 ? 1.0f : -1.0f;
+        r = std::fmod(t * 97.0, 1.0) < 0.5 ? 1.0f : -1.0f;
+        break;
+      case Signal::sweep: {
+        // 20 Hz up to near Nyquist, exponentially, at full scale.
+        const double top = 0.45 * fs;
+        const double len = frames / fs;
+        const double k = std::log(top / 20.0);
+        const double phase = 2.0 * kPi * 20.0 * len / k * (std::exp(k * t / len) - 1.0);
+        l = static_cast<float>(std::sin(phase));
+        r = static_cast<float>(std::cos(phase));
+        break;
+      }
+      case Signal::impulses:
+        l = f % 997 == 0 ? 1.0f : 0.0f;
+        r = f % 1499 == 3 ? -1.0f : 0.0f;
+        break;
+      case Signal::dc:
+        l = 1.0f;
+        r = -1.0f;
+        break;
+      case Signal::nonFinite: {
+        const float v = u(rng);
+        l = v;
+        r = -v;
+        if (f % 7 == 0) l = std::nanf("");
+        if (f % 11 == 0) r = inf;
+        if (f % 13 == 0) l = -inf;
+        if (f % 17 == 0) r = 1e30f;
+        if (f % 19 == 0) l = -1e30f;
+        break;
+      }
+      case Signal::denormal:
+        l = (f % 2 ? 1 : -1) * std::numeric_limits<float>::denorm_min() * (1 + f % 50);
+        r = 1e-39f * u(rng);
+        break;
+    }
+    x[2 * f] = l;
+    x[2 * f + 1] = r;
+  }
+  return x;
+}
+
+TEST(Chain, NoOutputSampleReachesTheCeiling) {
+  const float cf = std::nextafter(static_cast<float>(kOutputCeiling), 0.0f);
+  const Signal signals[] = {Signal::noise, Signal::square,    Signal::sweep,   Signal::impulses,
+                            Signal::dc,    Signal::nonFinite, Signal::denormal};
+  for (double fs : {8000.0, 44100.0, 48000.0, 96000.0, 384000.0}) {
+    const int frames = static_cast<int>(0.15 * fs);
+    for (Signal sig : signals) {
+      const std::vector<float> in = makeSignal(sig, frames, fs);
+      for (ProcessingMode mode :
+           {ProcessingMode::podcast, ProcessingMode::stream, ProcessingMode::limiter}) {
+        for (double adapt : {0.0, 50.0, 100.0}) {
+          auto p = configured(mode, adapt, fs);
+          std::vector<float> buf = in;
+          p->processBuffer(buf.data(), frames, 2);
+          float peak = 0.0f;
+          bool finite = true;
+          for (float y : buf) {
+            finite = finite && std::isfinite(y);
+            peak = std::fmax(peak, std::fabs(y));
+          }
+          SCOPED_TRACE(testing::Message() << nameOf(sig) << " mode " << static_cast<int>(mode)
+                                          << " adapt " << adapt << " fs " << fs);
+          EXPECT_TRUE(finite);
+          EXPECT_LE(peak, cf);
+        }
+      }
+    }
+  }
+}
+
+// One call, blocks of 4096, single frames, and a second run: the same bits.
+TEST(Chain, BlockSplitIdentity) {
+  const int frames = 20000;
+  std::vector<float> in = makeSignal(Signal::noise, frames, 48000.0, 5);
+  const std::vector<float> sweep = makeSignal(Signal::sweep, frames, 48000.0);
+  for (size_t k = 0; k < in.size(); ++k) in[k] = 0.2f * in[k] + 0.6f * sweep[k];
+  for (ProcessingMode mode :
+       {ProcessingMode::podcast, ProcessingMode::stream, ProcessingMode::limiter}) {
+    for (double adapt : {0.0, 100.0}) {
+      SCOPED_TRACE(testing::Message() << static_cast<int>(mode) << " " << adapt);
+      std::vector<float> whole = in;
+      configured(mode, adapt, 48000)->processBuffer(whole.data(), frames, 2);
+
+      std::vector<float> blocks = in;
+      auto pb = configured(mode, adapt, 48000);
+      for (int f = 0; f < frames; f += 4096) {
+        pb->processBuffer(blocks.data() + 2 * f, std::min(4096, frames - f), 2);
+      }
+
+      std::vector<float> single(in.size());
+      auto ps = configured(mode, adapt, 48000);
+      for (int f = 0; f < frames; ++f) {
+        const StereoFrame y = ps->processFrame(in[2 * f], in[2 * f + 1]);
+        single[2 * f] = y.left;
+        single[2 * f + 1] = y.right;
+      }
+
+      std::vector<float> again = in;
+      configured(mode, adapt, 48000)->processBuffer(again.data(), frames, 2);
+
+      const size_t bytes = in.size() * sizeof(float);
+      EXPECT_EQ(std::memcmp(whole.data(), blocks.data(), bytes), 0);
+      EXPECT_EQ(std::memcmp(whole.data(), single.data(), bytes), 0);
+      EXPECT_EQ(std::memcmp(whole.data(), again.data(), bytes), 0);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace vantle
