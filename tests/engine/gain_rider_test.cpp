@@ -51,6 +51,65 @@ TEST(GainRider, ResetValues) {
   EXPECT_NEAR(r.s.riderTarget, fromDb(-17.0), 1e-16);
 }
 
+// Time constant (seconds) behind a per-frame pole.
+double tau(double pole, double fs) { return -1.0 / (fs * std::log(pole)); }
+
+// Voicing at both ends of adapt, worked out by hand from the mode tables.
+TEST(GainRider, VoicingPerModeAtBothEndsOfAdapt) {
+  const struct {
+    ProcessingMode mode;
+    double d;
+    double trimDb, release, slowRelease, silenceRise, silenceDb, highWeight, boost, cut;
+    double shaping, resume, resumeScale, fast, resumeHold, resumeFollow, saturation, makeupDb;
+    double maxDb;
+  } cases[] = {
+      {ProcessingMode::podcast, 0.0, 0.5, 0.675, 1.29, 0.124, -20, 0.7, 0.65, 0.56, 0.70, 0.65,
+       0.8175, 0.040, 0.18, 0.034, 0.25, 2.0, 9},
+      {ProcessingMode::podcast, 1.0, 0.0, 0.522, 1.02, 0.1024, -20, 0.7, 0.85, 0.64, 0.84, 0.60,
+       0.77, 0.036, 0.162, 0.0306, 0.25, 2.0, 9},
+      {ProcessingMode::stream, 0.0, 0.0, 0.505, 0.99, 0.10, -30, 0.5, 0.56, 0.524, 0.78, 0.55,
+       0.7225, 0.050, 0.225, 0.0425, 0.12, 0.96, 14},
+      {ProcessingMode::stream, 1.0, 0.2, 0.5985, 1.155, 0.1132, -35, 0.6, 0.50, 0.50, 0.78, 0.55,
+       0.7225, 0.050, 0.225, 0.0425, 0.14, 1.12, 14},
+      {ProcessingMode::limiter, 1.0, 0.0, 0.6325, 1.215, 0.118, -70, 0.0, 0.0, 0.0, 0.0, 0.0, 0.2,
+       0.050, 0.225, 0.0425, 0.0, 0.0, 9},
+  };
+  const double fs = 44100.0;
+  for (const auto& c : cases) {
+    const Rider r(c.mode, c.d, fs);
+    const GainRiderParams& p = r.p;
+    SCOPED_TRACE(testing::Message() << static_cast<int>(c.mode) << " adapt " << c.d);
+    EXPECT_NEAR(p.riderTrim, fromDb(c.trimDb), 1e-14);
+    EXPECT_NEAR(tau(p.riderRelease, fs), c.release, 1e-9);
+    EXPECT_NEAR(tau(p.riderSlowRelease, fs), c.slowRelease, 1e-9);
+    EXPECT_NEAR(tau(p.silenceRise, fs), c.silenceRise, 1e-9);
+    EXPECT_NEAR(tau(p.silenceFall, fs), 0.0015, 1e-12);
+    EXPECT_NEAR(tau(p.riderAttack, fs), 0.045, 1e-10);
+    EXPECT_NEAR(tau(p.riderGainAttack, fs), 0.03, 1e-10);
+    EXPECT_NEAR(tau(p.inputPeakDecay, fs), 0.35, 1e-9);
+    EXPECT_NEAR(tau(p.heldLevelDecay, fs), 0.16, 1e-9);
+    EXPECT_NEAR(tau(p.silenceRecovery, fs), 8.0, 1e-6);
+    EXPECT_NEAR(tau(p.idleDrift, fs), 4.5, 1e-6);
+    EXPECT_NEAR(p.silenceThreshold, fromDb(c.silenceDb), 1e-15);
+    EXPECT_NEAR(p.riderHighWeight, c.highWeight, 1e-15);
+    EXPECT_NEAR(p.riderBoostScale, c.boost, 1e-15);
+    EXPECT_NEAR(p.riderCutScale, c.cut, 1e-15);
+    EXPECT_NEAR(p.releaseShaping, c.shaping, 1e-15);
+    EXPECT_NEAR(p.resumeStrength, c.resume, 1e-15);
+    EXPECT_NEAR(p.resumeScale, c.resumeScale, 1e-15);
+    EXPECT_NEAR(p.fastTime, c.fast, 1e-15);
+    EXPECT_NEAR(tau(p.resumeHoldDecay, fs), c.resumeHold, 1e-9);
+    EXPECT_NEAR(tau(p.resumeFollow, fs), c.resumeFollow, 1e-9);
+    EXPECT_NEAR(tau(p.resumeRecovery, fs), c.fast, 1e-9);
+    EXPECT_NEAR(p.saturationAmount, c.saturation, 1e-15);
+    EXPECT_NEAR(p.saturationMakeup, fromDb(c.makeupDb), 1e-14);
+    EXPECT_NEAR(p.riderMaxGain, fromDb(c.maxDb), 1e-14);
+    EXPECT_NEAR(p.riderMinGain, fromDb(-14.0), 1e-15);
+    EXPECT_NEAR(p.idleGain, fromDb(-10.0), 1e-15);
+    EXPECT_NEAR(p.riderSplitCoef, 1.0 - std::exp(-kTwoPi * 200.0 / fs), 1e-15);
+  }
+}
+
 TEST(GainRider, LimiterModeOutputEqualsInputWhileDetectorsMove) {
   Rider r(ProcessingMode::limiter, 1.0);
   Noise noise;
