@@ -175,7 +175,8 @@ void runGainRider(const GainRiderParams& p, GainRiderState& s, double& left, dou
   if (present > 0.0) s.silenceMemory = s.silenceMemory * p.resumeHoldDecay;
   s.silenceMemory = flushDenormal(s.silenceMemory);
   if (s.resumeAmount > 0.0) {
-    // Returning programme pulls the envelopes to its level at once.
+    // Returning programme pulls the envelopes to its level faster than the
+    // attack alone would, in proportion to how long the pause was.
     const double k = 1.0 - s.resumeAmount * (1.0 - p.resumeFollow);
     s.lowEnvelope = lowLevel + (s.lowEnvelope - lowLevel) * k;
     s.highEnvelope = highLevel + (s.highEnvelope - highLevel) * k;
