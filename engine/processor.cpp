@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "engine/dsp/conversions.h"
+#include "engine/dsp/denormals.h"
 
 namespace vantle {
 
@@ -95,11 +96,12 @@ void Processor::reset() {
 
 void Processor::processBuffer(float* buffer, std::int64_t frames, int channels) {
   if (buffer == nullptr || channels <= 0) return;
+  const FlushDenormalsScope flush;
   for (std::int64_t f = 0; f < frames; ++f) {
     float* frame = buffer + f * channels;
     const float left = frame[0];
     const float right = channels >= 2 ? frame[1] : left;
-    const StereoFrame out = processFrame(left, right);
+    const StereoFrame out = runChain(left, right);
     frame[0] = out.left;
     if (channels >= 2) frame[1] = out.right;
     for (int c = 2; c < channels; ++c) frame[c] = 0.0f;
@@ -107,6 +109,11 @@ void Processor::processBuffer(float* buffer, std::int64_t frames, int channels) 
 }
 
 StereoFrame Processor::processFrame(float inL, float inR) {
+  const FlushDenormalsScope flush;
+  return runChain(inL, inR);
+}
+
+StereoFrame Processor::runChain(float inL, float inR) {
   if (!configured) return StereoFrame{0.0f, 0.0f};
   double rawL = 0.0;
   double rawR = 0.0;

@@ -95,6 +95,10 @@ struct Processor {
 
   // Recomputes the derived parameter block from settings and sample rate.
   void derive();
+
+ private:
+  // One frame through every stage; callers hold subnormals flushed.
+  StereoFrame runChain(float left, float right);
 };
 
 }  // namespace vantle

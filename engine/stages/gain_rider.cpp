@@ -3,7 +3,6 @@
 #include <cmath>
 
 #include "engine/dsp/conversions.h"
-#include "engine/dsp/denormals.h"
 
 namespace vantle {
 
@@ -136,13 +135,13 @@ void resetGainRider(GainRiderState& s, const GainRiderParams& p) {
 void runGainRider(const GainRiderParams& p, GainRiderState& s, double& left, double& right) {
   const double xL = left;
   const double xR = right;
-  s.inputPeakHold = flushDenormal(
-      std::fmax(s.inputPeakHold * p.inputPeakDecay, std::fmax(std::fabs(xL), std::fabs(xR))));
+  s.inputPeakHold =
+      std::fmax(s.inputPeakHold * p.inputPeakDecay, std::fmax(std::fabs(xL), std::fabs(xR)));
 
   const double tL = xL * p.riderTrim;
   const double tR = xR * p.riderTrim;
-  s.splitLow[0] = flushDenormal(s.splitLow[0] + (tL - s.splitLow[0]) * p.riderSplitCoef);
-  s.splitLow[1] = flushDenormal(s.splitLow[1] + (tR - s.splitLow[1]) * p.riderSplitCoef);
+  s.splitLow[0] = s.splitLow[0] + (tL - s.splitLow[0]) * p.riderSplitCoef;
+  s.splitLow[1] = s.splitLow[1] + (tR - s.splitLow[1]) * p.riderSplitCoef;
   const double lowL = s.splitLow[0];
   const double lowR = s.splitLow[1];
   const double highL = tL - lowL;
@@ -156,7 +155,7 @@ void runGainRider(const GainRiderParams& p, GainRiderState& s, double& left, dou
 
   // Silence: the held level says whether the input has been quiet for a
   // while, the present flag whether this frame carries programme.
-  s.heldLevel = flushDenormal(std::fmax(s.heldLevel * p.heldLevelDecay, fullLevel));
+  s.heldLevel = std::fmax(s.heldLevel * p.heldLevelDecay, fullLevel);
   const double present = fullLevel >= p.silenceThreshold ? 1.0 : 0.0;
   const double quiet = s.heldLevel < p.silenceThreshold ? 1.0 : 0.0;
   const double oldHold = s.silenceHold;
@@ -167,13 +166,12 @@ void runGainRider(const GainRiderParams& p, GainRiderState& s, double& left, dou
   } else {
     hold = glide(oldHold, quiet, quiet > oldHold ? p.silenceRise : p.silenceFall);
   }
-  s.silenceHold = flushDenormal(clampValue(hold, 0.0, 1.0));
+  s.silenceHold = clampValue(hold, 0.0, 1.0);
   s.silenceGate = (1.0 - present) * s.silenceHold;
-  s.resumeLevel = flushDenormal(
-      present * clampValue(std::fmax(s.silenceMemory, oldHold) * p.resumeScale, 0.0, 1.0));
-  s.resumeAmount = flushDenormal(std::fmax(s.resumeLevel, s.resumeAmount * p.resumeHoldDecay));
+  s.resumeLevel =
+      present * clampValue(std::fmax(s.silenceMemory, oldHold) * p.resumeScale, 0.0, 1.0);
+  s.resumeAmount = std::fmax(s.resumeLevel, s.resumeAmount * p.resumeHoldDecay);
   if (present > 0.0) s.silenceMemory = s.silenceMemory * p.resumeHoldDecay;
-  s.silenceMemory = flushDenormal(s.silenceMemory);
   if (s.resumeAmount > 0.0) {
     // Returning programme pulls the envelopes to its level faster than the
     // attack alone would, in proportion to how long the pause was.
@@ -181,8 +179,6 @@ void runGainRider(const GainRiderParams& p, GainRiderState& s, double& left, dou
     s.lowEnvelope = lowLevel + (s.lowEnvelope - lowLevel) * k;
     s.highEnvelope = highLevel + (s.highEnvelope - highLevel) * k;
   }
-  s.lowEnvelope = flushDenormal(s.lowEnvelope);
-  s.highEnvelope = flushDenormal(s.highEnvelope);
 
   const double lowTarget0 =
       clampValue(s.riderTarget / std::fmax(1e-6, s.lowEnvelope), p.riderMinGain, p.riderMaxGain);

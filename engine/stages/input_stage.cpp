@@ -3,7 +3,6 @@
 #include <cmath>
 
 #include "engine/dsp/conversions.h"
-#include "engine/dsp/denormals.h"
 
 namespace vantle {
 
@@ -36,8 +35,8 @@ double rotate(const InputStageParams& p, RotatorMemory* m, double y) {
     const double a = p.rotatorCoefs[i];
     const double out = a * y + m[i].previousIn - a * m[i].previousOut;
     m[i].previousIn = y;
-    m[i].previousOut = flushDenormal(out);
-    y = m[i].previousOut;
+    m[i].previousOut = out;
+    y = out;
   }
   return y;
 }
@@ -89,16 +88,16 @@ void runInputStage(const InputStageParams& p, InputStageState& s, AnalysisFeeds&
   if (p.streamLowCut) {
     // The low-pass always runs, so the analysis sees the low content whatever
     // share of it adapt takes off.
-    sL = flushDenormal(sL + p.lowCutCoef * (xL - sL));
-    sR = flushDenormal(sR + p.lowCutCoef * (xR - sR));
+    sL = sL + p.lowCutCoef * (xL - sL);
+    sR = sR + p.lowCutCoef * (xR - sR);
     yL = xL - p.lowCutDepth * sL;
     yR = xR - p.lowCutDepth * sR;
     feeds.lowContentSum += 0.5 * (sL * sL + sR * sR);
     feeds.inputPowerSum += 0.5 * (xL * xL + xR * xR);
     feeds.lowContentFrames += 1;
   } else if (p.lowCutEnabled == 1) {
-    sL = flushDenormal(sL + p.lowCutCoef * (xL - sL));
-    sR = flushDenormal(sR + p.lowCutCoef * (xR - sR));
+    sL = sL + p.lowCutCoef * (xL - sL);
+    sR = sR + p.lowCutCoef * (xR - sR);
     yL = xL - sL;
     yR = xR - sR;
   }

