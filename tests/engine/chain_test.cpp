@@ -170,5 +170,35 @@ TEST(Chain, BlockSplitIdentity) {
   }
 }
 
+// The chain delays by exactly the sum of its look-ahead and delay lines. Limiter
+// mode is nearly transparent, so a small click after the priming window comes
+// out as a click, that many frames later.
+TEST(Chain, LatencyIsTheSumOfTheDelayLines) {
+  for (double fs : {44100.0, 48000.0, 96000.0}) {
+    for (double adapt : {0.0, 100.0}) {
+      auto p = configured(ProcessingMode::limiter, adapt, fs);
+      const int expected = p->params.lookahead.lookaheadLength + p->params.bandSum.bandDelay +
+                           p->params.output.outputDelay + p->params.repair.repairDelay +
+                           p->params.truePeak.tpLookahead;
+      const int quiet = static_cast<int>(0.4 * fs);  // past the priming window
+      const int frames = quiet + 4 * expected;
+      int peakAt = -1;
+      float peak = 0.0f;
+      for (int f = 0; f < frames; ++f) {
+        const float x = f == quiet ? 0.1f : 0.0f;
+        const StereoFrame y = p->processFrame(x, x);
+        if (std::fabs(y.left) > peak) {
+          peak = std::fabs(y.left);
+          peakAt = f;
+        }
+      }
+      SCOPED_TRACE(testing::Message() << "fs " << fs << " adapt " << adapt);
+      EXPECT_GT(expected, 0);
+      EXPECT_EQ(peakAt - quiet, expected);
+      EXPECT_GT(peak, 0.05f);
+    }
+  }
+}
+
 }  // namespace
 }  // namespace vantle

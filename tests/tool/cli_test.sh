@@ -127,5 +127,25 @@ rc=${PIPESTATUS[0]}
 err=$(tr -d '\r' <"$work/err")
 if [ "$rc" = 3 ] && [ "$err" = "vantle-tonbrel: write failed" ]; then ok; else bad "closed stdout: rc=$rc stderr=[$err]"; fi
 
+# Output must never reach the ceiling of -0.1 dBFS, whatever the input.
+python3 - "$work/loud" <<'PY'
+import struct, sys, random
+random.seed(7)
+vals = [random.choice([8.0, -8.0, random.uniform(-30, 30)]) for _ in range(96000)]
+open(sys.argv[1], 'wb').write(struct.pack('<%df' % len(vals), *vals))
+PY
+for mode in podcast stream limiter; do
+  run "$work/loud" --mode "$mode" --rate 48000 --adapt 100 --input-db 24
+  peak=$(python3 - "$work/out" <<'PY'
+import struct, sys
+d = open(sys.argv[1], 'rb').read()
+v = struct.unpack('<%df' % (len(d) // 4), d)
+print(max(abs(x) for x in v))
+PY
+)
+  if [ "$rc" = 0 ] && python3 -c "import sys; sys.exit(0 if $peak < 0.9885530946569389 else 1)"; then ok; else
+    bad "ceiling $mode: rc=$rc peak=$peak"; fi
+done
+
 echo "$passed passed, $failed failed"
 [ "$failed" = 0 ]
