@@ -50,6 +50,9 @@ inline double smoothstep(double x) {
 // A ramp of D: 0 up to D = start, rising smoothly to 1 at D = start + width.
 inline double ramp(double d, double start, double width) { return smoothstep((d - start) / width); }
 
+// The stream voicing value K = smoothstep(2D - 1): 0 up to adapt 50, 1 at 100.
+inline double streamVoicing(double d) { return smoothstep(2.0 * d - 1.0); }
+
 // Adapt percentage to the fraction D in 0..1; a value that is not a number gives 0.
 inline double adaptFraction(double adapt) {
   const double x = adapt / 100.0;

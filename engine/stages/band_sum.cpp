@@ -43,7 +43,7 @@ void deriveBandSum(BandSumParams& p, const DeriveInputs& in) {
       p.bandDelayMs = 1.5;
       break;
     case ProcessingMode::stream: {
-      const double k = smoothstep(2.0 * d - 1.0);
+      const double k = streamVoicing(d);
       p.hfShapeAmount = (20.0 + 48.0 * k) / 100.0;
       p.bandDelayMs = 0.73 + 0.77 * ramp(d, 0.65, 0.35);
       break;

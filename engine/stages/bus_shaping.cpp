@@ -10,7 +10,7 @@ namespace vantle {
 
 void deriveBusShaping(BusShapingParams& p, const DeriveInputs& in) {
   const double d = in.d;
-  const double k = smoothstep(2.0 * d - 1.0);
+  const double k = streamVoicing(d);
   double drive = 0.0;
   double width = 1.0;
   double trimDb = 0.0;

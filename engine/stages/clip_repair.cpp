@@ -60,7 +60,7 @@ inline double fadedMinimum(const double* v, const double* shape, int n, double q
 
 void deriveClipRepair(ClipRepairParams& p, const DeriveInputs& in) {
   const double fs = in.fs;
-  const double k = smoothstep(2.0 * in.d - 1.0);
+  const double k = streamVoicing(in.d);
   p.outputCeiling = in.outputCeiling;
   p.sampleRate = fs;
   switch (in.mode) {

@@ -23,7 +23,7 @@ void writeTargets(const LoadFeedbackParams& p, const LoadFeedbackState& s, doubl
 
 void deriveLoadFeedback(LoadFeedbackParams& p, const DeriveInputs& in) {
   const double d = in.d;
-  const double k = smoothstep(2.0 * d - 1.0);
+  const double k = streamVoicing(d);
   const double fs = in.fs;
   p.outputCeiling = in.outputCeiling;
   double offset = 0.0;

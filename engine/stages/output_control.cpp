@@ -33,7 +33,7 @@ double outputLevelOffsetDb(ProcessingMode mode, double d) {
       db = -1.5;
       break;
     case ProcessingMode::stream:
-      db = -0.8 - 0.6 * smoothstep(2.0 * d - 1.0);
+      db = -0.8 - 0.6 * streamVoicing(d);
       break;
     case ProcessingMode::limiter:
       db = -2.0 - d;
@@ -52,7 +52,7 @@ void seedIdleOutputGainTarget(OutputControlParams& p, const DeriveInputs& in) {
 
 void deriveOutputControl(OutputControlParams& p, const DeriveInputs& in) {
   const double d = in.d;
-  const double k = smoothstep(2.0 * d - 1.0);
+  const double k = streamVoicing(d);
   const double c = in.outputCeiling;
   const double t0 = 0.985 * c;
   switch (in.mode) {
