@@ -49,7 +49,7 @@ std::size_t Win32Platform::getEnv(const char* name, char* out, std::size_t size)
   if (result >= capacity) {
     // Too small: the result is the size needed, terminator included.
     out[0] = '\0';
-    return result - 1 >= size ? result - 1 : size;
+    return static_cast<std::size_t>(result) - 1 >= size ? result - 1 : size;
   }
   return result;
 }

@@ -99,6 +99,21 @@ TEST_P(LaunchLogTest, APathThatDoesNotFitIsSkippedNotCut) {
   EXPECT_STREQ(out, "");
 }
 
+TEST_P(LaunchLogTest, AnEnvironmentValueTooLongForItsBufferIsNotUsed) {
+  // The platform's contract at the limit: a value of size - 1 bytes fits.
+  char value[8];
+  world->setEnv("APPDATA", "1234567");
+  EXPECT_EQ(world->platform().getEnv("APPDATA", value, sizeof value), 7u);
+  EXPECT_STREQ(value, "1234567");
+  world->setEnv("APPDATA", "12345678");
+  EXPECT_GE(world->platform().getEnv("APPDATA", value, sizeof value), sizeof value);
+  EXPECT_STREQ(value, "");
+
+  world->setEnv("APPDATA", (world->path("roaming") + std::string(kPathSize, 'x')).c_str());
+  world->setEnv("TEMP", world->path("t").c_str());
+  EXPECT_EQ(chosen(""), "t\\VantleCast-launch.log");
+}
+
 TEST_P(LaunchLogTest, OpenCreatesTheFoldersAndWritesTheHeaderLine) {
   struct Case {
     const char* existing;  // folder present before
