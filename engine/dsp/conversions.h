@@ -2,6 +2,8 @@
 // no stage carries its own copy of a constant or a rounding rule.
 #pragma once
 
+#include "engine/dsp/minmax.h"
+
 #include <cmath>
 
 namespace vantle {
@@ -19,13 +21,13 @@ inline double timePole(double tauSeconds, double fs) { return std::exp(-1.0 / (t
 
 // The same with the denominator floored at one sample.
 inline double timePoleFloored(double tauSeconds, double fs) {
-  return std::exp(-1.0 / std::fmax(tauSeconds * fs, 1.0));
+  return std::exp(-1.0 / maxOf(tauSeconds * fs, 1.0));
 }
 
 // Pole for a state updated once every `frames` frames (16, 32 or 64); the
 // denominator is at least 1.
 inline double blockPole(double tauSeconds, double fs, double frames) {
-  return std::exp(-frames / std::fmax(tauSeconds * fs, 1.0));
+  return std::exp(-frames / maxOf(tauSeconds * fs, 1.0));
 }
 
 // Corner frequency to a one-pole low-pass coefficient; the low-pass is then
@@ -56,7 +58,7 @@ inline double streamVoicing(double d) { return smoothstep(2.0 * d - 1.0); }
 // Adapt percentage to the fraction D in 0..1; a value that is not a number gives 0.
 inline double adaptFraction(double adapt) {
   const double x = adapt / 100.0;
-  return std::fmin(1.0, x >= 0.0 ? x : 0.0);
+  return minOf(1.0, x >= 0.0 ? x : 0.0);
 }
 
 // Smoothing step v <- t + (v - t) x c: c = 0 jumps at once, c near 1 moves slowly.

@@ -3,13 +3,14 @@
 #include <cmath>
 
 #include "engine/dsp/conversions.h"
+#include "engine/dsp/minmax.h"
 
 namespace vantle {
 
 double softKneeLimit(double x, double t, double knee) {
   const double ax = std::fabs(x);
   if (ax <= t) return x;
-  const double k = std::fmax(t * knee, 1e-6);
+  const double k = maxOf(t * knee, 1e-6);
   return signOf(x) * (t + k * (1.0 - std::exp(-(ax - t) / k)));
 }
 
@@ -20,7 +21,7 @@ double kneeClip(double x, double c, double mix, double knee) {
     if (ax > c) clipped = signOf(x) * c;
   } else {
     const double g = (1.0 - 0.7 * knee) * c;
-    const double r = std::fmax(c - g, 1e-9);
+    const double r = maxOf(c - g, 1e-9);
     if (ax > g) clipped = signOf(x) * (g + r * (1.0 - std::exp(-(ax - g) / r)));
   }
   return (1.0 - mix) * x + mix * clipped;
@@ -38,7 +39,7 @@ double errorFeedbackClip(ErrorClipState& s, double x, double t, double mix, doub
 
 double drivenErrorClip(DrivenClipState& s, double x, double t, double mix, double knee,
                        double drive, double errorGain, double coef) {
-  const double h = std::fmax(1.0, drive);
+  const double h = maxOf(1.0, drive);
   const double l = softKneeLimit(h * x, t, knee);
   const double err = l / h - x;
   s.s0 = s.s0 + coef * (err - s.s0);
@@ -48,7 +49,7 @@ double drivenErrorClip(DrivenClipState& s, double x, double t, double mix, doubl
 
 double sineShape(double x, double ceiling, double mix, double drive) {
   if (mix <= 0.0) return x;
-  const double d = drive / std::fmax(1e-6, ceiling);
+  const double d = drive / maxOf(1e-6, ceiling);
   const double z = clampValue(d * x, -kPi / 2.0, kPi / 2.0);
   const double y = std::sin(z) / d;
   return mix * y + (1.0 - mix) * x;

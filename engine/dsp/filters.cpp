@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "engine/dsp/conversions.h"
+#include "engine/dsp/minmax.h"
 
 namespace vantle {
 
@@ -14,7 +15,7 @@ struct DesignAngle {
 };
 
 DesignAngle designAngle(double hz, double fs) {
-  const double f = std::fmin(std::fmax(hz, 20.0), 0.45 * fs);
+  const double f = minOf(maxOf(hz, 20.0), 0.45 * fs);
   const double w = 2.0 * kPi * f / fs;
   return {std::cos(w), std::sin(w)};
 }
@@ -24,9 +25,9 @@ double stepLevel(GainTrackerState& s, double x, double threshold, double attack,
                  double releaseB, double depth) {
   const double l = s.level;
   const double u =
-      clampValue((l - threshold) / std::fmax(1e-6, 2.5 * threshold), 0.0, 1.0) * depth;
+      clampValue((l - threshold) / maxOf(1e-6, 2.5 * threshold), 0.0, 1.0) * depth;
   const double pole = x > l ? attack : (1.0 - u) * releaseA + u * releaseB;
-  s.level = std::fmax(1e-6, x + (l - x) * pole);
+  s.level = maxOf(1e-6, x + (l - x) * pole);
   return s.gain <= 0.0 ? 1.0 : s.gain;
 }
 
@@ -88,15 +89,15 @@ double trackRatioGain(GainTrackerState& s, double x, double threshold, double at
                       double releaseA, double releaseB, double depth, double ratio, double knee,
                       double floor) {
   const double g = stepLevel(s, x, threshold, attack, releaseA, releaseB, depth);
-  const double o = s.level / std::fmax(1e-6, threshold);
+  const double o = s.level / maxOf(1e-6, threshold);
   double t = 1.0;
   if (o > 1.0) {
-    const double rho = std::fmax(1.01, ratio);
-    const double q = (o - 1.0) / std::fmax(1e-6, o - 1.0 + knee);
+    const double rho = maxOf(1.01, ratio);
+    const double q = (o - 1.0) / maxOf(1e-6, o - 1.0 + knee);
     t = 1.0 - (1.0 - std::pow(o, 1.0 / rho - 1.0)) * clampValue(q, 0.0, 1.0);
   }
-  t = std::fmax(t, floor);
-  t = std::fmin(t, 1.0);
+  t = maxOf(t, floor);
+  t = minOf(t, 1.0);
   return stepGain(s, g, t, attack, releaseA, releaseB, depth);
 }
 

@@ -7,17 +7,18 @@
 #include <cmath>
 
 #include "engine/dsp/conversions.h"
+#include "engine/dsp/minmax.h"
 
 namespace vantle {
 
 // 0 at or above lowRatio, rising to 1 at or below fullBoostRatio.
 inline double boostShare(double ratio, double lowRatio, double fullBoostRatio) {
-  return clampValue((lowRatio - ratio) / std::fmax(1e-6, lowRatio - fullBoostRatio), 0.0, 1.0);
+  return clampValue((lowRatio - ratio) / maxOf(1e-6, lowRatio - fullBoostRatio), 0.0, 1.0);
 }
 
 // 0 at or below highRatio, rising to 1 at or above fullCutRatio.
 inline double cutShare(double ratio, double highRatio, double fullCutRatio) {
-  return clampValue((ratio - highRatio) / std::fmax(1e-6, fullCutRatio - highRatio), 0.0, 1.0);
+  return clampValue((ratio - highRatio) / maxOf(1e-6, fullCutRatio - highRatio), 0.0, 1.0);
 }
 
 // One smoothing step of a control gain towards its target: falling with the

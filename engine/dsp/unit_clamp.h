@@ -3,11 +3,13 @@
 // can never reach a gain or a mix.
 #pragma once
 
+#include "engine/dsp/minmax.h"
+
 #include <cmath>
 
 namespace vantle {
 
 // min(1, max(0, x)); fmax drops a NaN operand, so NaN gives 0.
-inline double clamp01(double x) { return std::fmin(1.0, std::fmax(0.0, x)); }
+inline double clamp01(double x) { return minOf(1.0, maxOf(0.0, x)); }
 
 }  // namespace vantle

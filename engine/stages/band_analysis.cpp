@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "engine/dsp/conversions.h"
+#include "engine/dsp/minmax.h"
 
 namespace vantle {
 
@@ -16,7 +17,7 @@ constexpr double kActivePeak = 3e-5;
 // The trackers jump to the first frame above this instead of rising from zero.
 constexpr double kSeedPeak = 1e-5;
 
-double sat(double x) { return std::fmin(1.0, std::fmax(0.0, x)); }
+double sat(double x) { return minOf(1.0, maxOf(0.0, x)); }
 
 // The analysis's own smoothstep, q^2 (3 - 2q) on the clamped value; kept
 // apart from the shared one because it rounds in this order.
@@ -27,8 +28,8 @@ double S(double x) {
 
 // 10 log10 of a power ratio, never below -140 dB.
 double powerRatioDb(double num, double den) {
-  const double r = std::sqrt(std::fmax(num, 1e-12) / std::fmax(den, 1e-12));
-  return 8.685889638065037 * std::log(std::fmax(r, 1e-7));
+  const double r = std::sqrt(maxOf(num, 1e-12) / maxOf(den, 1e-12));
+  return 8.685889638065037 * std::log(maxOf(r, 1e-7));
 }
 
 double subThinScore(double subDb) {
@@ -87,11 +88,11 @@ void runAnalysisBlock(const BandAnalysisParams& p, BandAnalysisState& s, double 
   s.bassBoomFastLevel =
       follow(s.bassBoomFastLevel, sc.bassBoomFast, p.boomFastRise, p.boomFastFall);
 
-  const double subThin = std::fmax(0.7 * s.subThinFastLevel, sc.subThinSlow);
-  const double bassThin = std::fmax(0.7 * s.bassThinFastLevel, sc.bassThinSlow);
-  const double subBoom = std::fmax(0.95 * s.subBoomFastLevel, sc.subBoomSlow);
-  const double bassBoom = std::fmax(0.95 * s.bassBoomFastLevel, sc.bassBoomSlow);
-  const double boomMax = std::fmax(subBoom, bassBoom);
+  const double subThin = maxOf(0.7 * s.subThinFastLevel, sc.subThinSlow);
+  const double bassThin = maxOf(0.7 * s.bassThinFastLevel, sc.bassThinSlow);
+  const double subBoom = maxOf(0.95 * s.subBoomFastLevel, sc.subBoomSlow);
+  const double bassBoom = maxOf(0.95 * s.bassBoomFastLevel, sc.bassBoomSlow);
+  const double boomMax = maxOf(subBoom, bassBoom);
 
   // A strong boom withdraws the thin levels quickly, and a thin side its boom level.
   const double thinFall = boomMax > 0.6 ? p.thinLevelFallBoomy : p.thinLevelFall;
@@ -153,11 +154,11 @@ void redesignEqualiser(const BandAnalysisParams& p, BandAnalysisState& s) {
   const double peak = s.peakGainDb;
   if (peak >= 0.0) {
     // A thin bass gets at most 3 dB at 90 Hz.
-    designPeaking(s.lowEndPeakLeft.c, 90.0, 1.1, std::fmin(0.5 * peak, 3.0), p.fs);
+    designPeaking(s.lowEndPeakLeft.c, 90.0, 1.1, minOf(0.5 * peak, 3.0), p.fs);
   } else {
     // A boomy bass is cut at 125 Hz, from -1.5 on, by at most 4.5 dB.
     designPeaking(s.lowEndPeakLeft.c, 125.0, 0.85,
-                  -std::fmin(1.5 * std::fmax(-peak - 1.5, 0.0), 4.5), p.fs);
+                  -minOf(1.5 * maxOf(-peak - 1.5, 0.0), 4.5), p.fs);
   }
   s.lowEndPeakRight.c = s.lowEndPeakLeft.c;
 }
@@ -182,14 +183,14 @@ AnalysisScores analysisScores(double fastSubDb, double fastBassDb, double slowSu
   sc.bassBoomSlow = (0.8 * S((slowBassDb - slowSubDb - 0.6) / 1.5) + 0.2) * 4.5 *
                     S((slowBassDb - (2.0 * S((-0.5 - slowSubDb) / 2.0) + 1.5)) / 1.5) * boomWeight;
   sc.subBoomSlow =
-      std::fmax(0.9 * sc.bassBoomSlow * S((slowSubDb + 3.0) / 2.5),
+      maxOf(0.9 * sc.bassBoomSlow * S((slowSubDb + 3.0) / 2.5),
                 (4.5 * S(slowSubDb + 0.3) + 0.5 * S((slowSubDb - 0.7) / 2.3)) * boomWeight);
   // The fast boom scores wait for enough programme, so a loud bass intro
   // does not strip the low end at once.
   if (fastBoomReady) {
     sc.bassBoomFast = 4.5 * S((fastBassDb - 3.2) / 1.6) * S(fastSubDb / 1.4) * boomWeight;
     sc.subBoomFast =
-        std::fmax(0.9 * sc.bassBoomFast, 5.0 * S((fastSubDb - 0.5) / 2.2) * boomWeight);
+        maxOf(0.9 * sc.bassBoomFast, 5.0 * S((fastSubDb - 0.5) / 2.2) * boomWeight);
   }
   return sc;
 }
@@ -224,7 +225,7 @@ void deriveBandAnalysis(BandAnalysisParams& p, BandAnalysisState& s, const Deriv
   const double fs = in.fs;
   p.fs = fs;
   for (int i = 0; i < kAnalysisCorners; ++i) {
-    designLowPass(p.analysisBank[i], std::fmin(0.45 * fs, kAnalysisCornerHz[i]), kAnalysisQ, fs);
+    designLowPass(p.analysisBank[i], minOf(0.45 * fs, kAnalysisCornerHz[i]), kAnalysisQ, fs);
     s.bank[0][i].c = p.analysisBank[i];
     s.bank[1][i].c = p.analysisBank[i];
   }
@@ -318,13 +319,13 @@ void lowEndAnalysis(const BandAnalysisParams& p, BandAnalysisState& s, double re
   const double bassPower = 0.5 * (bassL * bassL + bassR * bassR);
   const double midPower = 0.5 * (midL * midL + midR * midR);
   double peak = std::fabs(subL);
-  peak = std::fmax(peak, std::fabs(subR));
-  peak = std::fmax(peak, std::fabs(bassL));
-  peak = std::fmax(peak, std::fabs(bassR));
-  peak = std::fmax(peak, std::fabs(midL));
-  peak = std::fmax(peak, std::fabs(midR));
-  peak = std::fmax(peak, std::fabs(pL));
-  peak = std::fmax(peak, std::fabs(pR));
+  peak = maxOf(peak, std::fabs(subR));
+  peak = maxOf(peak, std::fabs(bassL));
+  peak = maxOf(peak, std::fabs(bassR));
+  peak = maxOf(peak, std::fabs(midL));
+  peak = maxOf(peak, std::fabs(midR));
+  peak = maxOf(peak, std::fabs(pL));
+  peak = maxOf(peak, std::fabs(pR));
 
   if (peak >= kActivePeak) ++s.activeFrames;
   if (!s.trackersSeeded && peak > kSeedPeak) {

@@ -4,6 +4,7 @@
 
 #include "engine/dsp/conversions.h"
 #include "engine/stages/band_limiters.h"
+#include "engine/dsp/minmax.h"
 
 namespace vantle {
 
@@ -104,7 +105,7 @@ void deriveBandGains(BandGainsParams& p, const DeriveInputs& in) {
   const double bump = lowBumpDb(in);
   const double fs = in.fs;
 
-  p.upperDetectScale = dbToLinear(0.65 * std::fmax(0.0, tb));
+  p.upperDetectScale = dbToLinear(0.65 * maxOf(0.0, tb));
   p.band0DetectScale = p.upperDetectScale * dbToLinear(-0.55 * bump * v.p1 / 100.0 - v.p2 / 100.0);
   p.band1DetectScale =
       p.upperDetectScale * dbToLinear(-0.35 * bump * v.p1 / 100.0 - 0.45 * v.p2 / 100.0);
@@ -139,7 +140,7 @@ void deriveBandGains(BandGainsParams& p, const DeriveInputs& in) {
   p.topLink = v.topLink;
   p.clipMix = v.clipMix / 100.0;
   p.clipCeiling = 0.985 * in.outputCeiling /
-                  std::fmax(0.25, dbToLinear(0.6 * v.tiltDb + 0.55 * std::fmax(0.0, tb)));
+                  maxOf(0.25, dbToLinear(0.6 * v.tiltDb + 0.55 * maxOf(0.0, tb)));
   p.clipFeedbackCoef = onePoleCoef(2200.0, fs);
 
   for (int k = 0; k < kBands; ++k) {
@@ -174,7 +175,7 @@ void runBandGains(const BandGainsParams& p, BandGainsState& s, const RiderReleas
   double g[kBands];
   for (int b = 0; b < kBands; ++b) {
     const double peak =
-        std::fmax(std::fabs(bands.bandSignal[0][b]), std::fabs(bands.bandSignal[1][b]));
+        maxOf(std::fabs(bands.bandSignal[0][b]), std::fabs(bands.bandSignal[1][b]));
     const double scale =
         b == 0 ? p.band0DetectScale : (b == 1 ? p.band1DetectScale : p.upperDetectScale);
     const double level = peak * scale;
@@ -190,11 +191,11 @@ void runBandGains(const BandGainsParams& p, BandGainsState& s, const RiderReleas
 
   for (int b = 0; b < kBands; ++b) g[b] = 1.0 - (1.0 - g[b]) * p.bandDepth;
 
-  const double m = std::sqrt(std::fmax(1e-6, g[0] * g[1]));
+  const double m = std::sqrt(maxOf(1e-6, g[0] * g[1]));
   g[0] = g[0] * (1.0 - p.lowLink) + m * p.lowLink;
   g[1] = g[1] * (1.0 - p.lowLink) + m * p.lowLink;
 
-  g[5] = g[4] + (std::fmin(g[4], g[5]) - g[4]) * p.topLink;
+  g[5] = g[4] + (minOf(g[4], g[5]) - g[4]) * p.topLink;
 
   // The clippers shape the band before its gain; the trackers above saw the
   // unclipped band.

@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "engine/dsp/conversions.h"
+#include "engine/dsp/minmax.h"
 
 namespace vantle {
 
@@ -18,7 +19,7 @@ constexpr double kFloorReductionDb = 18.5;
 constexpr double kFloorGain = 0.12;
 
 double peakOf(const double (&sig)[kChannels][kBands], int k) {
-  return std::fmax(std::fabs(sig[0][k]), std::fabs(sig[1][k]));
+  return maxOf(std::fabs(sig[0][k]), std::fabs(sig[1][k]));
 }
 
 }  // namespace
@@ -28,7 +29,7 @@ StreamDynamicsVoicing streamDynamicsVoicing(const DeriveInputs& in) {
   if (in.mode != ProcessingMode::stream) return sd;
   const double hl = ramp(in.d, 0.5, 0.28);
   sd.h = ramp(in.d, 0.5, 0.3);
-  const double t = std::fmax(0.0, (sd.h - 0.35) / 0.65);
+  const double t = maxOf(0.0, (sd.h - 0.35) / 0.65);
   sd.v = t * t;
   sd.on = 60.0 * hl > 1e-6 || 100.0 * sd.h > 1e-6;
   return sd;
@@ -74,16 +75,16 @@ void runBandLimiters(const BandLimitersParams& p, BandLimitersState& s, BandSign
   for (int k = 0; k < kMakeupBands; ++k) {
     s.bandPeak[k] = peakOf(bands.bandSignal, k) + 1e-7;
     const double ratio = s.bandPeak[k] / (peakOf(bands.gainedBand, k) + 1e-7);
-    s.reductionHold[k] = std::fmax(s.reductionHold[k], ratio);
+    s.reductionHold[k] = maxOf(s.reductionHold[k], ratio);
   }
 
   // Block-rate make-up: the only logarithms and exponentials of this path.
   if (s.makeupUpdate) {
     for (int k = 0; k < kMakeupBands; ++k) {
-      const double db = linearToDb(std::fmax(1e-7, s.reductionHold[k]));
+      const double db = linearToDb(maxOf(1e-7, s.reductionHold[k]));
       const double target =
           p.makeupAmount *
-          std::fmin(kMakeupCapDb[k], kMakeupSlope[k] * std::fmax(0.0, db - kMakeupOffsetDb[k]));
+          minOf(kMakeupCapDb[k], kMakeupSlope[k] * maxOf(0.0, db - kMakeupOffsetDb[k]));
       const double c = s.makeupDb[k] > target ? p.makeupFall : p.makeupRise;
       s.makeupDb[k] += (target - s.makeupDb[k]) * c;
       s.bandMakeupGain[k] = dbToLinear(s.makeupDb[k]);
@@ -100,8 +101,8 @@ void runBandLimiters(const BandLimitersParams& p, BandLimitersState& s, BandSign
     double gain = 1.0;
     // A band at rest below its threshold costs one comparison: no logarithm.
     if (red != 0.0 || !(lvl < p.bandLimitGateLevel[k])) {
-      const double over = std::fmax(
-          0.0, linearToDb(std::fmax(1e-7, std::fmax(1e-12, lvl))) - p.bandLimitThresholdDb[k]);
+      const double over = maxOf(
+          0.0, linearToDb(maxOf(1e-7, maxOf(1e-12, lvl))) - p.bandLimitThresholdDb[k]);
       if (red != 0.0 || over != 0.0) {
         if (over > red) {
           red = over + (red - over) * p.limitAttack;
@@ -114,8 +115,8 @@ void runBandLimiters(const BandLimitersParams& p, BandLimitersState& s, BandSign
           } else if (red > 18.0) {
             c = p.limitReleaseDeep;
           } else {
-            const double tau = std::fmin(0.06, std::fmax(0.004, red / 300.0));
-            c = std::exp(-1.0 / std::fmax(1.0, tau * p.sampleRate));
+            const double tau = minOf(0.06, maxOf(0.004, red / 300.0));
+            c = std::exp(-1.0 / maxOf(1.0, tau * p.sampleRate));
           }
           red = over + (red - over) * c;
         }
@@ -123,7 +124,7 @@ void runBandLimiters(const BandLimitersParams& p, BandLimitersState& s, BandSign
         // the value just computed.
         s.bandReductionDb[k] = red < 1e-5 ? 0.0 : red;
         gain = red > kFloorReductionDb ? kFloorGain
-                                       : std::fmin(1.0, std::fmax(kFloorGain, dbToLinear(-red)));
+                                       : minOf(1.0, maxOf(kFloorGain, dbToLinear(-red)));
       }
     }
     s.bandLimitGain[k] = gain;

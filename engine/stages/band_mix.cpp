@@ -4,6 +4,7 @@
 
 #include "engine/dsp/conversions.h"
 #include "engine/dsp/curves.h"
+#include "engine/dsp/minmax.h"
 
 namespace vantle {
 
@@ -80,16 +81,16 @@ void runBandMix(const BandMixParams& p, BandMixState& s, bool streamBandDynamics
   // The reference peak was taken at the split, so the ratio counts everything
   // the band lost since then, not only this clipper.
   for (int k = 0; k < kMakeupBands; ++k) {
-    const double peak = std::fmax(std::fabs(clipped[0][k]), std::fabs(clipped[1][k]));
-    s.clipRatioPeak[k] = std::fmax(s.clipRatioPeak[k], bandPeak[k] / (peak + 1e-7));
+    const double peak = maxOf(std::fabs(clipped[0][k]), std::fabs(clipped[1][k]));
+    s.clipRatioPeak[k] = maxOf(s.clipRatioPeak[k], bandPeak[k] / (peak + 1e-7));
   }
 
   // Block-rate make-up, on the frames the band limiters' counter wrapped.
   if (makeupUpdate) {
     for (int k = 0; k < kMakeupBands; ++k) {
-      const double e = linearToDb(std::fmax(1e-7, s.clipRatioPeak[k]));
+      const double e = linearToDb(maxOf(1e-7, s.clipRatioPeak[k]));
       const double target =
-          std::fmin(kMakeupCapDb[k], kMakeupSlope[k] * std::fmax(0.0, e - kMakeupOffsetDb[k])) *
+          minOf(kMakeupCapDb[k], kMakeupSlope[k] * maxOf(0.0, e - kMakeupOffsetDb[k])) *
           p.clipMakeupScale;
       const double coef = s.clipMakeupDb[k] > target ? p.clipMakeupFall : p.clipMakeupRise;
       s.clipMakeupDb[k] = s.clipMakeupDb[k] + (target - s.clipMakeupDb[k]) * coef;

@@ -4,6 +4,7 @@
 
 #include "engine/dsp/conversions.h"
 #include "engine/dsp/ratio_control.h"
+#include "engine/dsp/minmax.h"
 
 namespace vantle {
 
@@ -33,14 +34,14 @@ SplitVoicing splitVoicing(ProcessingMode mode, double d) {
   return {-0.4 - 0.4 * d, 0.0, 0.0, 0.0};
 }
 
-double maxAbs(double a, double b) { return std::fmax(std::fabs(a), std::fabs(b)); }
+double maxAbs(double a, double b) { return maxOf(std::fabs(a), std::fabs(b)); }
 
 }  // namespace
 
 void deriveBandSplit(BandSplitParams& p, const DeriveInputs& in) {
   const SplitVoicing v = splitVoicing(in.mode, in.d);
   // Positive trims count 35 %.
-  p.bandTrim = dbToLinear(std::fmin(0.0, v.trimDb) + 0.35 * std::fmax(0.0, v.trimDb));
+  p.bandTrim = dbToLinear(minOf(0.0, v.trimDb) + 0.35 * maxOf(0.0, v.trimDb));
   for (int i = 0; i < kCrossovers; ++i) p.crossoverCoef[i] = onePoleCoef(kCrossoverHz[i], in.fs);
   p.airSplitCoef = onePoleCoef(6800.0, in.fs);
   p.presenceAirAmount = v.amount;
@@ -90,7 +91,7 @@ void runBandSplit(const BandSplitParams& p, BandSplitState& s, double bandAnalys
     const double presenceLevel = 0.85 * maxAbs(b[0][4], b[1][4]) + 0.3 * maxAbs(b[0][3], b[1][3]) +
                                  0.18 * maxAbs(b[0][5], b[1][5]);
     const double refLevel =
-        std::fmax(1.08 * std::fmax(airLevel, presenceLevel), maxAbs(x[0], x[1]));
+        maxOf(1.08 * maxOf(airLevel, presenceLevel), maxAbs(x[0], x[1]));
 
     const double attack = p.presenceAirAttack;
     const double release = p.presenceAirRelease;
@@ -99,8 +100,8 @@ void runBandSplit(const BandSplitParams& p, BandSplitState& s, double bandAnalys
     s.presenceEnv = follow(s.presenceEnv, presenceLevel, attack, release);
     s.airEnv = follow(s.airEnv, airLevel, attack, release);
 
-    const double pr = s.presenceEnv / std::fmax(1e-6, s.presenceRefEnv);
-    const double ar = s.airEnv / std::fmax(1e-6, s.airRefEnv);
+    const double pr = s.presenceEnv / maxOf(1e-6, s.presenceRefEnv);
+    const double ar = s.airEnv / maxOf(1e-6, s.airRefEnv);
 
     const double presenceTarget =
         dbToLinear(boostShare(pr, p.presenceLowRatio, 0.06) * p.presenceMaxBoostDb -
@@ -110,7 +111,7 @@ void runBandSplit(const BandSplitParams& p, BandSplitState& s, double bandAnalys
                              cutShare(ar, p.airHighRatio, 0.38) * p.airMaxCutDb;
     // A crowded presence region takes back up to 55 % of an air boost.
     const double crowd = clampValue((pr - 0.46) / 0.34, 0.0, 1.0);
-    const double airTarget = dbToLinear(airChange - crowd * 0.55 * std::fmax(0.0, airChange));
+    const double airTarget = dbToLinear(airChange - crowd * 0.55 * maxOf(0.0, airChange));
 
     s.presenceGain = stepControlGain(s.presenceGain, presenceTarget, p.presenceAirGainRise,
                                      p.presenceAirGainFall);

@@ -5,6 +5,7 @@
 #include "engine/dsp/conversions.h"
 #include "engine/dsp/curves.h"
 #include "engine/dsp/unit_clamp.h"
+#include "engine/dsp/minmax.h"
 
 namespace vantle {
 
@@ -27,7 +28,7 @@ constexpr double kLevelBase[kShapedBands] = {0.25, 0.22, 0.18};
 constexpr double kLevelWeight[kShapedBands] = {0.75, 0.78, 0.82};
 
 double eventRatio(double x, double avg, double lift, double scale) {
-  return (x - lift * avg) / std::fmax(kRatioFloor, scale * avg + kRatioFloor);
+  return (x - lift * avg) / maxOf(kRatioFloor, scale * avg + kRatioFloor);
 }
 
 double oneMinusPole(double tauSeconds, double fs) { return 1.0 - timePole(tauSeconds, fs); }
@@ -54,7 +55,7 @@ void deriveBandSum(BandSumParams& p, const DeriveInputs& in) {
       break;
   }
   const double s = p.hfShapeAmount;
-  const double ms = std::fmin(1.5, std::fmax(0.0, p.bandDelayMs));
+  const double ms = minOf(1.5, maxOf(0.0, p.bandDelayMs));
   // Without the transient saturation the bands pass undelayed.
   p.bandDelay = (s > 0.0 && ms > 0.0) ? msToSamples(ms, in.fs, kBandDelayRing - 1) : 0;
 
@@ -115,7 +116,7 @@ void runBandSum(const BandSumParams& p, BandSumState& s, const BandSignals& band
     for (int i = 0; i < kShapedBands; ++i) {
       const int k = kFirstShapedBand + i;
       TransientDetector& det = s.detector[i];
-      const double pk = std::fmax(std::fabs(x[0][k]), std::fabs(x[1][k]));
+      const double pk = maxOf(std::fabs(x[0][k]), std::fabs(x[1][k]));
       peak[i] = pk;
       det.fast += (pk - det.fast) * p.hfFastEnv;
       det.slow += (pk - det.slow) * p.hfSlowEnv;
@@ -126,8 +127,8 @@ void runBandSum(const BandSumParams& p, BandSumState& s, const BandSignals& band
       double curve = 0.0;
       for (int ch = kChannels - 1; ch >= 0; --ch) {
         const double v = x[ch][k];
-        slope = std::fmax(slope, std::fabs(v - det.prev1[ch]));
-        curve = std::fmax(curve, std::fabs(v - 2.0 * det.prev1[ch] + det.prev2[ch]));
+        slope = maxOf(slope, std::fabs(v - det.prev1[ch]));
+        curve = maxOf(curve, std::fabs(v - 2.0 * det.prev1[ch] + det.prev2[ch]));
         det.prev2[ch] = det.prev1[ch];
         det.prev1[ch] = v;
       }
@@ -136,11 +137,11 @@ void runBandSum(const BandSumParams& p, BandSumState& s, const BandSignals& band
       const double r = eventRatio(slope, det.slopeAvg, kSlopeLift[i], kSlopeScale[i]);
       const double q = eventRatio(curve, det.curveAvg, kCurveLift[i], kCurveScale[i]);
 
-      double t = std::fmax(clamp01(q), clamp01(r)) * clamp01(onset[i]) *
+      double t = maxOf(clamp01(q), clamp01(r)) * clamp01(onset[i]) *
                  (kLevelBase[i] + kLevelWeight[i] * clamp01(level[i]));
       // The air band counts as an event only as far as the band below it
       // shows one too.
-      if (i == 2) t = t * (0.2 + 0.8 * std::fmax(strength[1], clamp01(onset[1])));
+      if (i == 2) t = t * (0.2 + 0.8 * maxOf(strength[1], clamp01(onset[1])));
       strength[i] = clamp01(t);
       det.event = follow(det.event, strength[i], p.hfAttack, p.hfRelease);
     }
@@ -148,7 +149,7 @@ void runBandSum(const BandSumParams& p, BandSumState& s, const BandSignals& band
     double ceiling[kShapedBands];
     for (int i = 0; i < kShapedBands; ++i) {
       ceiling[i] =
-          std::fmax(p.ceilFloor[i], std::fmin(p.ceilCap[i], p.ceilSlope[i] * s.detector[i].slow));
+          maxOf(p.ceilFloor[i], minOf(p.ceilCap[i], p.ceilSlope[i] * s.detector[i].slow));
     }
 
     const double mix3 = s.detector[0].event * shape * 0.62;
@@ -159,8 +160,8 @@ void runBandSum(const BandSumParams& p, BandSumState& s, const BandSignals& band
     }
 
     const double p5 = peak[2];
-    const double g = p5 > ceiling[2] ? ceiling[2] / std::fmax(1e-6, p5) : 1.0;
-    const double target = std::fmin(1.0, std::fmax(0.08, g));
+    const double g = p5 > ceiling[2] ? ceiling[2] / maxOf(1e-6, p5) : 1.0;
+    const double target = minOf(1.0, maxOf(0.08, g));
     const double h = s.band5Gain > 0.0 ? s.band5Gain : 1.0;
     s.band5Gain = glide(h, target, h > target ? p.hfAttack : p.hfRelease);
     const double m = 1.0 - s.detector[2].event * shape * 0.62 * (1.0 - s.band5Gain);

@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "engine/dsp/conversions.h"
+#include "engine/dsp/minmax.h"
 
 namespace vantle {
 
@@ -50,7 +51,7 @@ void deriveDriveClipper(DriveClipperParams& p, const DeriveInputs& in) {
   p.driveErrorCoef = onePoleCoef(220.0, in.fs);
   p.driveCeiling = (0.2 - 0.1 * v.amount) * in.outputCeiling;
   p.driveFactor = 1.0 + 4.2 * v.amount;
-  p.driveMix = std::fmin(1.0, (0.95 + 0.15 * v.amount) * v.amount);
+  p.driveMix = minOf(1.0, (0.95 + 0.15 * v.amount) * v.amount);
   p.driveMidGain = 1.0 + 0.08 * v.amount + 0.55 * v.amount * v.tilt;
 }
 

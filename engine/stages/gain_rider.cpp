@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "engine/dsp/conversions.h"
+#include "engine/dsp/minmax.h"
 
 namespace vantle {
 
@@ -105,9 +106,9 @@ void deriveGainRider(GainRiderParams& p, const DeriveInputs& in) {
   p.silenceThreshold = dbToLinear(v.silenceDb);
   p.silenceRise = timePole(0.012 * r + 0.04, fs);
   p.silenceFall = timePole(0.0015, fs);
-  p.fastTime = std::fmax(0.005, v.fastMs / 1000.0);
-  p.resumeHoldDecay = timePole(std::fmax(0.12, 4.5 * p.fastTime), fs);
-  p.resumeFollow = timePole(std::fmax(0.005, 0.85 * p.fastTime), fs);
+  p.fastTime = maxOf(0.005, v.fastMs / 1000.0);
+  p.resumeHoldDecay = timePole(maxOf(0.12, 4.5 * p.fastTime), fs);
+  p.resumeFollow = timePole(maxOf(0.005, 0.85 * p.fastTime), fs);
   p.resumeRecovery = timePole(p.fastTime, fs);
   p.silenceRecovery = timePole(8.0, fs);
   p.resumeScale = 0.95 * v.resumeStrengthPercent / 100.0 + 0.2;
@@ -121,7 +122,7 @@ void deriveGainRider(GainRiderParams& p, const DeriveInputs& in) {
   const double scale = v.gainScalePercent / 100.0;
   p.riderBoostScale = scale;
   p.riderCutScale = scale <= 0.5 ? scale : 0.5 + 0.4 * (scale - 0.5);
-  const double saturation = std::fmin(25.0, std::fmax(0.0, v.saturationPercent));
+  const double saturation = minOf(25.0, maxOf(0.0, v.saturationPercent));
   p.saturationAmount = saturation / 100.0;
   p.saturationMakeup = dbToLinear(saturation * 2.0 / 25.0);
 }
@@ -136,7 +137,7 @@ void runGainRider(const GainRiderParams& p, GainRiderState& s, double& left, dou
   const double xL = left;
   const double xR = right;
   s.inputPeakHold =
-      std::fmax(s.inputPeakHold * p.inputPeakDecay, std::fmax(std::fabs(xL), std::fabs(xR)));
+      maxOf(s.inputPeakHold * p.inputPeakDecay, maxOf(std::fabs(xL), std::fabs(xR)));
 
   const double tL = xL * p.riderTrim;
   const double tR = xR * p.riderTrim;
@@ -147,19 +148,19 @@ void runGainRider(const GainRiderParams& p, GainRiderState& s, double& left, dou
   const double highL = tL - lowL;
   const double highR = tR - lowR;
 
-  const double lowLevel = std::fmax(std::fabs(lowL), std::fabs(lowR));
-  const double highLevel = std::fmax(std::fabs(highL), std::fabs(highR));
-  const double fullLevel = std::fmax(std::fabs(tL), std::fabs(tR));
+  const double lowLevel = maxOf(std::fabs(lowL), std::fabs(lowR));
+  const double highLevel = maxOf(std::fabs(highL), std::fabs(highR));
+  const double fullLevel = maxOf(std::fabs(tL), std::fabs(tR));
   s.lowEnvelope = follow(s.lowEnvelope, lowLevel, p.riderAttack, p.riderRelease);
   s.highEnvelope = follow(s.highEnvelope, highLevel, p.riderAttack, p.riderRelease);
 
   // Silence: the held level says whether the input has been quiet for a
   // while, the present flag whether this frame carries programme.
-  s.heldLevel = std::fmax(s.heldLevel * p.heldLevelDecay, fullLevel);
+  s.heldLevel = maxOf(s.heldLevel * p.heldLevelDecay, fullLevel);
   const double present = fullLevel >= p.silenceThreshold ? 1.0 : 0.0;
   const double quiet = s.heldLevel < p.silenceThreshold ? 1.0 : 0.0;
   const double oldHold = s.silenceHold;
-  s.silenceMemory = std::fmax(oldHold, s.silenceMemory * p.resumeHoldDecay);
+  s.silenceMemory = maxOf(oldHold, s.silenceMemory * p.resumeHoldDecay);
   double hold;
   if (present > 0.0) {
     hold = oldHold * p.silenceFall;
@@ -169,8 +170,8 @@ void runGainRider(const GainRiderParams& p, GainRiderState& s, double& left, dou
   s.silenceHold = clampValue(hold, 0.0, 1.0);
   s.silenceGate = (1.0 - present) * s.silenceHold;
   s.resumeLevel =
-      present * clampValue(std::fmax(s.silenceMemory, oldHold) * p.resumeScale, 0.0, 1.0);
-  s.resumeAmount = std::fmax(s.resumeLevel, s.resumeAmount * p.resumeHoldDecay);
+      present * clampValue(maxOf(s.silenceMemory, oldHold) * p.resumeScale, 0.0, 1.0);
+  s.resumeAmount = maxOf(s.resumeLevel, s.resumeAmount * p.resumeHoldDecay);
   if (present > 0.0) s.silenceMemory = s.silenceMemory * p.resumeHoldDecay;
   if (s.resumeAmount > 0.0) {
     // Returning programme pulls the envelopes to its level faster than the
@@ -181,15 +182,15 @@ void runGainRider(const GainRiderParams& p, GainRiderState& s, double& left, dou
   }
 
   const double lowTarget0 =
-      clampValue(s.riderTarget / std::fmax(1e-6, s.lowEnvelope), p.riderMinGain, p.riderMaxGain);
+      clampValue(s.riderTarget / maxOf(1e-6, s.lowEnvelope), p.riderMinGain, p.riderMaxGain);
   double highTarget =
-      clampValue(s.riderTarget / std::fmax(1e-6, s.highEnvelope), p.riderMinGain, p.riderMaxGain);
+      clampValue(s.riderTarget / maxOf(1e-6, s.highEnvelope), p.riderMinGain, p.riderMaxGain);
   double lowTarget = lowTarget0 * (1.0 - p.riderHighWeight) + highTarget * p.riderHighWeight;
   const double gate = s.silenceGate;
   if (gate > 0.0) {
     // While silent the gains may fall but not rise.
-    lowTarget = (1.0 - gate) * lowTarget + gate * std::fmin(s.lowRegionGain, lowTarget);
-    highTarget = (1.0 - gate) * highTarget + gate * std::fmin(s.highRegionGain, highTarget);
+    lowTarget = (1.0 - gate) * lowTarget + gate * minOf(s.lowRegionGain, lowTarget);
+    highTarget = (1.0 - gate) * highTarget + gate * minOf(s.highRegionGain, highTarget);
   }
   double lowGain = rideGain(p, s, s.lowRegionGain, lowTarget);
   double highGain = rideGain(p, s, s.highRegionGain, highTarget);
@@ -203,7 +204,7 @@ void runGainRider(const GainRiderParams& p, GainRiderState& s, double& left, dou
   // signal again here.
   const double aLow = appliedGain(p, lowGain);
   const double aHigh = appliedGain(p, highGain);
-  const double untrim = std::fmax(1e-6, p.riderTrim);
+  const double untrim = maxOf(1e-6, p.riderTrim);
   double outL = (highL / untrim) * aHigh + (lowL / untrim) * aLow;
   double outR = (highR / untrim) * aHigh + (lowR / untrim) * aLow;
   if (p.saturationAmount > 1e-7) {

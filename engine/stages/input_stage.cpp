@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "engine/dsp/conversions.h"
+#include "engine/dsp/minmax.h"
 
 namespace vantle {
 
@@ -52,7 +53,7 @@ void clearRotator(InputStageState& s) {
 void deriveInputStage(InputStageParams& p, InputStageState& s, const DeriveInputs& in) {
   const bool stream = in.mode == ProcessingMode::stream;
   const double g = in.inputGainDb;
-  p.inputGain = dbToLinear(std::fmin(18.0, g >= -12.0 ? g : -12.0));
+  p.inputGain = dbToLinear(minOf(18.0, g >= -12.0 ? g : -12.0));
   p.streamLowCut = stream;
   p.lowCutEnabled = in.mode == ProcessingMode::podcast ? 1 : 0;
   p.lowCutCoef = onePoleCoef(stream ? 42.5 : 20.0, in.fs);
@@ -65,7 +66,7 @@ void deriveInputStage(InputStageParams& p, InputStageState& s, const DeriveInput
     p.rotatorSections = sections;
   }
   for (int i = 0; i < kRotatorSections; ++i) {
-    const double t = std::tan(kPi * std::fmin(kRotatorCorners[i], 0.45 * in.fs) / in.fs);
+    const double t = std::tan(kPi * minOf(kRotatorCorners[i], 0.45 * in.fs) / in.fs);
     p.rotatorCoefs[i] = (t - 1.0) / (t + 1.0);
   }
 }

@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "engine/dsp/conversions.h"
+#include "engine/dsp/minmax.h"
 
 namespace vantle {
 
@@ -12,7 +13,7 @@ void deriveLookaheadLimiter(LookaheadLimiterParams& p, const DeriveInputs& in) {
   // 350 x fs / 1000), which decides the last frame at some rates.
   const double length = std::floor(0.01 * fs + 0.5);
   p.lookaheadLength = in.mode == ProcessingMode::limiter
-                          ? static_cast<std::int32_t>(std::fmin(double{kLookaheadMask}, length))
+                          ? static_cast<std::int32_t>(minOf(double{kLookaheadMask}, length))
                           : 0;
   p.primingLimit = static_cast<std::int32_t>(std::floor(0.35 * fs + 0.5));
   p.primingThreshold = dbToLinear(-70.0);
@@ -48,20 +49,20 @@ void runLookaheadLimiter(const LookaheadLimiterParams& p, LookaheadLimiterState&
   }
   const double inL = left;
   const double inR = right;
-  const double f = std::fmax(std::fabs(rawL), std::fabs(rawR));
-  const double a = std::fmax(std::fabs(inL), std::fabs(inR));
+  const double f = maxOf(std::fabs(rawL), std::fabs(rawR));
+  const double a = maxOf(std::fabs(inL), std::fabs(inR));
 
   if (s.primingActive >= 1) {
     // The first audible frame after a reset fills the whole delay line, so the
     // output starts at programme level instead of fading in from silence.
-    if (std::fmax(a, f) > p.primingThreshold) {
+    if (maxOf(a, f) > p.primingThreshold) {
       if (s.primingCount < p.primingLimit) {
         fillBlock(s.lookaheadLeft, inL);
         fillBlock(s.lookaheadRight, inR);
         s.lookaheadPosition = 0;
-        s.processedLevel = std::fmax(a, 1e-6);
+        s.processedLevel = maxOf(a, 1e-6);
         s.ceilingLevel = s.processedLevel;
-        s.rawLevel = std::fmax(f, 1e-6);
+        s.rawLevel = maxOf(f, 1e-6);
         s.limiterGain = 1.0;
       }
       s.primingActive = 0;
@@ -75,12 +76,12 @@ void runLookaheadLimiter(const LookaheadLimiterParams& p, LookaheadLimiterState&
   s.processedLevel = follow(s.processedLevel, a, p.rawLevelAttack, p.rawLevelRelease);
   // Only what the chain added on top of the raw input counts: nothing up to
   // 3 dB louder, full weight from 12 dB on.
-  const double ratio = s.processedLevel / std::fmax(s.rawLevel, 1e-6);
-  const double excess = clampValue((linearToDb(std::fmax(1e-7, ratio)) - 3.0) / 9.0, 0.0, 1.0);
+  const double ratio = s.processedLevel / maxOf(s.rawLevel, 1e-6);
+  const double excess = clampValue((linearToDb(maxOf(1e-7, ratio)) - 3.0) / 9.0, 0.0, 1.0);
   s.ceilingLevel = follow(s.ceilingLevel, a, p.ceilingAttack, p.ceilingRelease);
   double ceilingGain = 1.0;
   if (s.ceilingLevel > p.limiterCeiling) {
-    ceilingGain = p.limiterCeiling / std::fmax(1e-6, s.ceilingLevel);
+    ceilingGain = p.limiterCeiling / maxOf(1e-6, s.ceilingLevel);
   }
   ceilingGain = clampValue(ceilingGain, p.limiterFloor, 1.0);
   const double target = 1.0 - (1.0 - ceilingGain) * excess;

@@ -4,6 +4,7 @@
 
 #include "engine/dsp/conversions.h"
 #include "engine/dsp/ratio_control.h"
+#include "engine/dsp/minmax.h"
 
 namespace vantle {
 
@@ -78,13 +79,13 @@ void runLowEndShaper(const LowEndShaperParams& p, LowEndShaperState& s,
     const double highL = eL - lowL;
     const double highR = eR - lowR;
 
-    const double bass = std::fmax(std::fabs(lowL), std::fabs(lowR));
-    const double reference = std::fmax(1.2 * std::fmax(std::fabs(highL), std::fabs(highR)),
-                                       std::fmax(std::fabs(eL), std::fabs(eR)));
+    const double bass = maxOf(std::fabs(lowL), std::fabs(lowR));
+    const double reference = maxOf(1.2 * maxOf(std::fabs(highL), std::fabs(highR)),
+                                       maxOf(std::fabs(eL), std::fabs(eR)));
     s.levellerBassEnv = follow(s.levellerBassEnv, bass, p.levellerAttack, p.levellerRelease);
     s.levellerRefEnv = follow(s.levellerRefEnv, reference, p.levellerAttack, p.levellerRelease);
 
-    const double ratio = s.levellerBassEnv / std::fmax(1e-6, s.levellerRefEnv);
+    const double ratio = s.levellerBassEnv / maxOf(1e-6, s.levellerRefEnv);
     const double target =
         dbToLinear(boostShare(ratio, p.levellerLowRatio, 0.105) * p.levellerMaxBoostDb -
                    cutShare(ratio, p.levellerHighRatio, 0.82) * p.levellerMaxCutDb);

@@ -4,6 +4,7 @@
 
 #include "engine/dsp/conversions.h"
 #include "engine/dsp/fixed_section.h"
+#include "engine/dsp/minmax.h"
 
 namespace vantle {
 
@@ -22,7 +23,7 @@ void designPostLowPass(OutputControlParams& p, double fs) {
   }
 }
 
-double stereoPeak(double x, double y) { return std::fmax(std::fabs(x), std::fabs(y)); }
+double stereoPeak(double x, double y) { return maxOf(std::fabs(x), std::fabs(y)); }
 
 }  // namespace
 
@@ -39,11 +40,11 @@ double outputLevelOffsetDb(ProcessingMode mode, double d) {
       db = -2.0 - d;
       break;
   }
-  return std::fmin(6.0, std::fmax(-24.0, db));
+  return minOf(6.0, maxOf(-24.0, db));
 }
 
 double outputGainTargetFor(double loadDb, double levelOffsetDb) {
-  return dbToLinear(std::fmax(0.0, -(0.9 * loadDb + levelOffsetDb)));
+  return dbToLinear(maxOf(0.0, -(0.9 * loadDb + levelOffsetDb)));
 }
 
 void seedIdleOutputGainTarget(OutputControlParams& p, const DeriveInputs& in) {
@@ -70,7 +71,7 @@ void deriveOutputControl(OutputControlParams& p, const DeriveInputs& in) {
       p.limitDepth = (44.0 + 2.0 * k) / 100.0;
       p.clipFeedbackAmount = (46.0 - 28.0 * k) / 100.0;
       p.postFilterStages = 0;
-      p.finalSatAmount = std::fmin(1.0, (50.0 + 4.0 * d) * (1.0 - k) / 100.0);
+      p.finalSatAmount = minOf(1.0, (50.0 + 4.0 * d) * (1.0 - k) / 100.0);
       p.finalTrim = dbToLinear(1.1 * (1.0 - k));
       p.outputDelayMs = 0.54 + 0.96 * ramp(d, 0.65, 0.35);
       break;
@@ -102,13 +103,13 @@ void deriveOutputControl(OutputControlParams& p, const DeriveInputs& in) {
   p.boostGuardCeiling = 0.985 * c;
   p.limitThreshold = 0.985 * c;
   p.densityStart = 0.55 * c;
-  p.densityRange = std::fmax(1e-6, 0.35 * c);
+  p.densityRange = maxOf(1e-6, 0.35 * c);
   p.clipFeedbackCoef = onePoleCoef(2200.0, in.fs);
   designPostLowPass(p, in.fs);
   p.excessThreshold = 0.985 * c;
   p.excessSmooth = onePoleCoef(12000.0, in.fs);
   p.excessRemoval = 1.0;
-  const double ms = std::fmin(1.5, std::fmax(0.0, p.outputDelayMs));
+  const double ms = minOf(1.5, maxOf(0.0, p.outputDelayMs));
   p.outputDelay =
       (p.excessRemoval > 0.0 && ms > 0.0) ? msToSamples(ms, in.fs, kOutputDelayRing - 1) : 0;
   p.outputCeiling = c;
@@ -146,7 +147,7 @@ void runOutputControl(const OutputControlParams& p, OutputControlState& s, doubl
   // over the ceiling are caught at once and released slowly.
   if (s.outputGain > 1.000001) {
     const double pk = stereoPeak(x[0], x[1]);
-    const double v = pk > p.boostGuardCeiling ? p.boostGuardCeiling / std::fmax(1e-6, pk) : 1.0;
+    const double v = pk > p.boostGuardCeiling ? p.boostGuardCeiling / maxOf(1e-6, pk) : 1.0;
     s.boostGuardGain = v < s.boostGuardGain ? v : glide(s.boostGuardGain, v, p.finalRelease);
     x[0] *= s.boostGuardGain;
     x[1] *= s.boostGuardGain;
@@ -158,15 +159,15 @@ void runOutputControl(const OutputControlParams& p, OutputControlState& s, doubl
   const double pk = stereoPeak(x[0], x[1]);
   s.peakLevel = follow(s.peakLevel, pk, p.finalAttack, p.finalRelease);
   const double e = (s.peakLevel - p.densityStart) / p.densityRange;
-  const double reductionDb = -2.0 * p.densityDepth * std::fmin(1.0, std::fmax(0.0, e));
+  const double reductionDb = -2.0 * p.densityDepth * minOf(1.0, maxOf(0.0, e));
   const double gd = reductionDb < 0.0 ? dbToLinear(reductionDb) : 1.0;
   x[0] *= gd;
   x[1] *= gd;
 
   // Peak-limiting gain, applied with the mode's depth.
   const double pl = stereoPeak(x[0], x[1]);
-  const double v = pl > p.limitThreshold ? p.limitThreshold / std::fmax(1e-6, pl) : 1.0;
-  const double limitTarget = std::fmin(1.0, std::fmax(0.08, v));
+  const double v = pl > p.limitThreshold ? p.limitThreshold / maxOf(1e-6, pl) : 1.0;
+  const double limitTarget = minOf(1.0, maxOf(0.08, v));
   const double sl = s.peakLimitGain > 0.0 ? s.peakLimitGain : 1.0;
   s.peakLimitGain = glide(sl, limitTarget, sl > limitTarget ? p.finalAttack : p.finalRelease);
   const double gl = 1.0 - (1.0 - s.peakLimitGain) * p.limitDepth;
@@ -190,7 +191,7 @@ void runOutputControl(const OutputControlParams& p, OutputControlState& s, doubl
     if (p.finalSatAmount > 1e-7) y = levelSineShape(s.saturation[ch], y, p.finalSatAmount);
     y = y * p.finalTrim;
     const double t = p.excessThreshold;
-    const double over = y - std::fmin(t, std::fmax(-t, y));
+    const double over = y - minOf(t, maxOf(-t, y));
     s.excessLevel[ch] += (over - s.excessLevel[ch]) * p.excessSmooth;
     x[ch] = y;
   }
@@ -216,8 +217,8 @@ void runOutputControl(const OutputControlParams& p, OutputControlState& s, doubl
   }
 
   const double c = p.outputCeiling;
-  left = std::fmin(c, std::fmax(-c, out[0]));
-  right = std::fmin(c, std::fmax(-c, out[1]));
+  left = minOf(c, maxOf(-c, out[0]));
+  right = minOf(c, maxOf(-c, out[1]));
 }
 
 }  // namespace vantle

@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "engine/dsp/conversions.h"
+#include "engine/dsp/minmax.h"
 
 namespace vantle {
 
@@ -11,7 +12,7 @@ namespace {
 constexpr int kBalanceBlock = 32;
 
 // min(hi, max(lo, x)): a value that is not a number gives lo.
-double clampLow(double x, double lo, double hi) { return std::fmin(hi, std::fmax(lo, x)); }
+double clampLow(double x, double lo, double hi) { return minOf(hi, maxOf(lo, x)); }
 
 // Pole of a one-pole step taken once per block, as 1 - c^frames.
 double blockStep(double tauSeconds, double fs) {
@@ -26,11 +27,11 @@ void runBalanceBlock(const SpectralBalanceParams& p, SpectralBalanceState& s) {
     s.balancePower[k] += (m - s.balancePower[k]) * p.balancePowerSmooth;
     s.balanceAccum[k] = 0.0;
   }
-  const double ref = std::sqrt(std::fmax(1e-12, 0.5 * (s.balancePower[2] + s.balancePower[3])));
+  const double ref = std::sqrt(maxOf(1e-12, 0.5 * (s.balancePower[2] + s.balancePower[3])));
   double level[kBands];
   for (int k = 0; k < kBands; ++k) {
     level[k] = 8.685889638065037 *
-               std::log(std::fmax(1e-7, std::sqrt(std::fmax(1e-12, s.balancePower[k])) / ref));
+               std::log(maxOf(1e-7, std::sqrt(maxOf(1e-12, s.balancePower[k])) / ref));
   }
   const double h = p.clipMakeupScale;
   const double v = p.upperBalanceScale;

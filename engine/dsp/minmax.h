@@ -1,0 +1,22 @@
+// Larger and smaller of two values, with the C library's fmax/fmin rules
+// spelled out: an unordered pair gives the operand that is a number, and
+// equal operands give the first. Written inline because the library calls are
+// not inlined without fast-math (they would cost a tenth of the chain's time),
+// and written out so that every platform's build rounds them the same way.
+#pragma once
+
+namespace vantle {
+
+inline double maxOf(double x, double y) {
+  if (x >= y) return x;
+  if (x < y) return y;
+  return y != y ? x : y;
+}
+
+inline double minOf(double x, double y) {
+  if (x <= y) return x;
+  if (x > y) return y;
+  return y != y ? x : y;
+}
+
+}  // namespace vantle
