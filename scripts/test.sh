@@ -13,7 +13,8 @@ cmake --build build -j"$jobs"
 
 echo "== Windows x64 build and tests under Wine"
 cmake -S . -B build-win -DCMAKE_BUILD_TYPE=Release \
-  -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake >/dev/null
+  -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
+  -DVANTLE_NATIVE_TOOL="$PWD/build/tool/vantle-tonbrel" >/dev/null
 cmake --build build-win -j"$jobs"
 export VANTLE_WINEPREFIX="${VANTLE_WINEPREFIX:-$PWD/build-win/wineprefix}"
 status=0
