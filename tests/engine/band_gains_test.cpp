@@ -1,3 +1,4 @@
+#include "tests/engine/test_support.h"
 #include "engine/stages/band_gains.h"
 
 #include <gtest/gtest.h>
@@ -10,11 +11,6 @@
 namespace vantle {
 namespace {
 
-DeriveInputs inputs(ProcessingMode mode, double adapt, double fs) {
-  return DeriveInputs{mode, fs, adapt / 100.0, 0.0, kOutputCeiling};
-}
-
-double fromDb(double db) { return std::pow(10.0, db / 20.0); }
 double toDb(double g) { return 20.0 * std::log10(g); }
 
 // Rider detectors at rest, with the podcast rider's shaping.

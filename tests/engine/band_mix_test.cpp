@@ -1,3 +1,4 @@
+#include "tests/engine/test_support.h"
 #include "engine/stages/band_mix.h"
 
 #include <gtest/gtest.h>
@@ -14,17 +15,6 @@
 
 namespace vantle {
 namespace {
-
-DeriveInputs inputs(ProcessingMode mode, double adapt, double fs) {
-  return DeriveInputs{mode, fs, adapt / 100.0, 0.0, kOutputCeiling};
-}
-
-double fromDb(double db) { return std::pow(10.0, db / 20.0); }
-
-double smooth(double x) {
-  x = x < 0 ? 0 : (x > 1 ? 1 : x);
-  return x * x * (3 - 2 * x);
-}
 
 // Deterministic programme: loud noise with a slow swell, up to about 1.4.
 struct Noise {

@@ -9,18 +9,12 @@
 #include <random>
 #include <vector>
 
+#include "tests/engine/test_support.h"
 #include "engine/dsp/conversions.h"
 #include "engine/processor.h"
 
 namespace vantle {
 namespace {
-
-std::unique_ptr<Processor> configured(ProcessingMode mode, double adapt, double fs) {
-  auto p = std::make_unique<Processor>();
-  p->setSampleRate(fs);
-  p->applySettings({mode, Processor::defaultSettings(mode).inputGainDb, adapt});
-  return p;
-}
 
 enum class Signal { noise, square, sweep, impulses, dc, nonFinite, denormal };
 

@@ -1,3 +1,4 @@
+#include "tests/engine/test_support.h"
 #include "engine/stages/gain_rider.h"
 
 #include <gtest/gtest.h>
@@ -11,8 +12,6 @@ namespace vantle {
 namespace {
 
 const double kTwoPi = 2.0 * 3.14159265358979323846;
-
-double fromDb(double db) { return std::pow(10.0, db / 20.0); }
 
 struct Rider {
   GainRiderParams p;

@@ -1,3 +1,4 @@
+#include "tests/engine/test_support.h"
 #include "engine/stages/lookahead_limiter.h"
 
 #include <gtest/gtest.h>
@@ -11,8 +12,6 @@
 
 namespace vantle {
 namespace {
-
-double fromDb(double db) { return std::pow(10.0, db / 20.0); }
 
 struct Limiter {
   LookaheadLimiterParams p;

@@ -26,29 +26,9 @@
 #include <cwchar>
 #include <string>
 
+#include "tests/launcher/e2e/wide_text.h"
+
 namespace {
-
-std::string toUtf8(const std::wstring &text) {
-  if (text.empty()) {
-    return std::string();
-  }
-  const int size = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()),
-                                       nullptr, 0, nullptr, nullptr);
-  std::string out(static_cast<std::size_t>(size), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), &out[0], size,
-                      nullptr, nullptr);
-  return out;
-}
-
-std::string hex(const std::wstring &text) {
-  static const char digits[] = "0123456789abcdef";
-  std::string out;
-  for (unsigned char c : toUtf8(text)) {
-    out += digits[c >> 4];
-    out += digits[c & 15];
-  }
-  return out;
-}
 
 bool getEnv(const wchar_t *name, std::wstring &value) {
   wchar_t buffer[4096];
