@@ -57,7 +57,9 @@ void Processor::derive() {
   deriveLowEndShaper(params.lowEnd, state.lowEnd, in);
   deriveDriveClipper(params.drive, in);
   deriveBandSplit(params.split, in);
-  deriveBandGains(params.bandGains, in);
+  deriveBandGains(
+      params.bandGains, in,
+      NeighbourVoicing{params.rider.releaseFactor, params.split.bandTrimDb, params.lowEnd.bumpDb});
   deriveBandLimiters(params.bandLimiters, in);
   deriveBandAnalysis(params.analysis, state.analysis, in, params.lowEnd.levellerAmount,
                      params.lowEnd.bandAnalysisMix);
@@ -134,11 +136,11 @@ StereoFrame Processor::runChain(float inL, float inR) {
   runBandSplit(params.split, state.split, params.lowEnd.bandAnalysisMix, l, r, bands,
                state.analysis.feeds);
 
-  runBandGains(params.bandGains, state.bandGains,
-               RiderRelease{state.rider.silenceGate, state.rider.resumeAmount,
-                            params.rider.resumeStrength, params.rider.resumeRecovery,
-                            params.rider.releaseShaping},
-               bands);
+  runBandGains(
+      params.bandGains, state.bandGains,
+      RiderRelease{state.rider.silenceGate, state.rider.resumeAmount, params.rider.resumeStrength,
+                   params.rider.resumeRecovery, params.rider.releaseShaping},
+      bands);
 
   runBandLimiters(params.bandLimiters, state.bandLimiters, bands);
 
@@ -160,12 +162,11 @@ StereoFrame Processor::runChain(float inL, float inR) {
   bool loadBlockDue = false;
   const StereoFrame out = runTruePeakLimiter(params.truePeak, state.truePeak, l, r, loadBlockDue);
   if (loadBlockDue) {
-    const LoadFeedbackInputs watched{state.output.peakLevel,       params.output.densityDepth,
-                                     state.output.boostGuardGain,  state.output.peakLimitGain,
-                                     params.output.limitDepth,     state.repair.repairGain,
-                                     params.repair.repairAmount,   state.truePeak.tpGain,
-                                     state.rider.silenceHold,      state.rider.inputPeakHold,
-                                     params.rider.silenceThreshold};
+    const LoadFeedbackInputs watched{
+        state.output.peakLevel,     params.output.densityDepth,   state.output.boostGuardGain,
+        state.output.peakLimitGain, params.output.limitDepth,     state.repair.repairGain,
+        params.repair.repairAmount, state.truePeak.tpGain,        state.rider.silenceHold,
+        state.rider.inputPeakHold,  params.rider.silenceThreshold};
     runLoadFeedback(params.load, state.load, watched, state.rider.riderTarget,
                     params.output.outputGainTarget);
   }

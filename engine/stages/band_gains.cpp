@@ -3,8 +3,8 @@
 #include <cmath>
 
 #include "engine/dsp/conversions.h"
-#include "engine/stages/band_limiters.h"
 #include "engine/dsp/minmax.h"
+#include "engine/stages/band_limiters.h"
 
 namespace vantle {
 
@@ -22,48 +22,6 @@ constexpr double kClipKnee[kBands] = {0.0, 0.0, 0.42, 0.36, 0.3, 0.24};
 constexpr double kFeedbackFactor[kBands] = {0.0, 0.0, 0.35, 0.55, 0.78, 0.92};
 
 constexpr double kBaseThresholdDb[kBands] = {-9.5, -11.5, -13.0, -14.5, -16.5, -18.0};
-
-// Voicing values of neighbouring stages that voice these trackers too.
-// The rider's release factor R.
-double riderReleaseFactor(const DeriveInputs& in) {
-  switch (in.mode) {
-    case ProcessingMode::podcast:
-      return 7.0 - 1.8 * (in.d * in.d);
-    case ProcessingMode::stream:
-      return 5.0 + 1.1 * ramp(in.d, 0.35, 0.53);
-    case ProcessingMode::limiter:
-      break;
-  }
-  return 6.5;
-}
-
-// The split's band trim Tb in dB.
-double splitBandTrimDb(const DeriveInputs& in) {
-  switch (in.mode) {
-    case ProcessingMode::podcast:
-      return 0.0;
-    case ProcessingMode::stream: {
-      const double s = 3.5 + 0.3 * in.d;
-      return (3.2 - s) * ramp(in.d, 0.5, 0.28) + s;
-    }
-    case ProcessingMode::limiter:
-      break;
-  }
-  return -0.4 - 0.4 * in.d;
-}
-
-// The low-end shaper's 65 Hz bump in dB.
-double lowBumpDb(const DeriveInputs& in) {
-  switch (in.mode) {
-    case ProcessingMode::podcast:
-      return 2.0;
-    case ProcessingMode::stream:
-      return 3.6;
-    case ProcessingMode::limiter:
-      break;
-  }
-  return 0.0;
-}
 
 // This mode's voicing of the band trackers and clippers.
 struct BandVoicing {
@@ -98,11 +56,11 @@ BandVoicing bandVoicing(const DeriveInputs& in) {
 
 }  // namespace
 
-void deriveBandGains(BandGainsParams& p, const DeriveInputs& in) {
+void deriveBandGains(BandGainsParams& p, const DeriveInputs& in, const NeighbourVoicing& n) {
   const BandVoicing v = bandVoicing(in);
-  const double r = riderReleaseFactor(in);
-  const double tb = splitBandTrimDb(in);
-  const double bump = lowBumpDb(in);
+  const double r = n.riderReleaseFactor;
+  const double tb = n.bandTrimDb;
+  const double bump = n.bumpDb;
   const double fs = in.fs;
 
   p.upperDetectScale = dbToLinear(0.65 * maxOf(0.0, tb));
@@ -139,8 +97,8 @@ void deriveBandGains(BandGainsParams& p, const DeriveInputs& in) {
   p.lowLink = v.lowLink / 100.0;
   p.topLink = v.topLink;
   p.clipMix = v.clipMix / 100.0;
-  p.clipCeiling = 0.985 * in.outputCeiling /
-                  maxOf(0.25, dbToLinear(0.6 * v.tiltDb + 0.55 * maxOf(0.0, tb)));
+  p.clipCeiling =
+      0.985 * in.outputCeiling / maxOf(0.25, dbToLinear(0.6 * v.tiltDb + 0.55 * maxOf(0.0, tb)));
   p.clipFeedbackCoef = onePoleCoef(2200.0, fs);
 
   for (int k = 0; k < kBands; ++k) {
@@ -174,8 +132,7 @@ void runBandGains(const BandGainsParams& p, BandGainsState& s, const RiderReleas
   // Stereo-linked detection on the unclipped bands.
   double g[kBands];
   for (int b = 0; b < kBands; ++b) {
-    const double peak =
-        maxOf(std::fabs(bands.bandSignal[0][b]), std::fabs(bands.bandSignal[1][b]));
+    const double peak = maxOf(std::fabs(bands.bandSignal[0][b]), std::fabs(bands.bandSignal[1][b]));
     const double scale =
         b == 0 ? p.band0DetectScale : (b == 1 ? p.band1DetectScale : p.upperDetectScale);
     const double level = peak * scale;

@@ -58,7 +58,14 @@ struct RiderRelease {
   double releaseShaping;  // the trackers' depth argument
 };
 
-void deriveBandGains(BandGainsParams& p, const DeriveInputs& in);
+// Voicing values of the neighbouring stages that voice the trackers too.
+struct NeighbourVoicing {
+  double riderReleaseFactor;  // the rider's release factor R
+  double bandTrimDb;          // the split's band trim Tb, dB
+  double bumpDb;              // the low-end shaper's 65 Hz bump, dB
+};
+
+void deriveBandGains(BandGainsParams& p, const DeriveInputs& in, const NeighbourVoicing& n);
 void resetBandGains(BandGainsState& s, const BandGainsParams& p);
 // Reads bandSignal; writes clippedBand and gainedBand.
 void runBandGains(const BandGainsParams& p, BandGainsState& s, const RiderRelease& rider,

@@ -41,6 +41,7 @@ double maxAbs(double a, double b) { return maxOf(std::fabs(a), std::fabs(b)); }
 void deriveBandSplit(BandSplitParams& p, const DeriveInputs& in) {
   const SplitVoicing v = splitVoicing(in.mode, in.d);
   // Positive trims count 35 %.
+  p.bandTrimDb = v.trimDb;
   p.bandTrim = dbToLinear(minOf(0.0, v.trimDb) + 0.35 * maxOf(0.0, v.trimDb));
   for (int i = 0; i < kCrossovers; ++i) p.crossoverCoef[i] = onePoleCoef(kCrossoverHz[i], in.fs);
   p.airSplitCoef = onePoleCoef(6800.0, in.fs);

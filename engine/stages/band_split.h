@@ -11,6 +11,7 @@ constexpr int kCrossovers = kBands - 1;
 
 // Derived parameters (written by the derivation only).
 struct BandSplitParams {
+  double bandTrimDb = 0.0;                 // band trim Tb in dB; also voices the band trackers
   double bandTrim = 1.0;                   // linear gain before the split
   double crossoverCoef[kCrossovers] = {};  // one-pole coefficients, 150/420/700/1600/3700 Hz
   double airSplitCoef = 0.0;               // one-pole coefficient, 6800 Hz (air detector)

@@ -95,6 +95,7 @@ void deriveGainRider(GainRiderParams& p, const DeriveInputs& in) {
   const double fs = in.fs;
   const RiderVoicing v = riderVoicing(in.mode, in.d);
   const double r = v.releaseFactor;
+  p.releaseFactor = r;
   p.riderTrim = dbToLinear(v.trimDb);
   p.riderSplitCoef = onePoleCoef(200.0, fs);
   p.riderAttack = timePole(0.045, fs);

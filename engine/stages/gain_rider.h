@@ -8,6 +8,7 @@ namespace vantle {
 
 // Derived parameters (written by the derivation only). Poles are per frame.
 struct GainRiderParams {
+  double releaseFactor = 0.0;     // release factor R; also voices the band trackers
   double riderTrim = 1.0;         // linear detector trim
   double riderSplitCoef = 0.0;    // 200 Hz one-pole low-pass coefficient
   double riderAttack = 0.0;       // envelope attack pole

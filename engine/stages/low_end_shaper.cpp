@@ -43,6 +43,7 @@ void deriveLowEndShaper(LowEndShaperParams& p, LowEndShaperState& s, const Deriv
   p.levellerHighRatio = 0.52;
   p.levellerMaxBoostDb = 12.0 * p.levellerAmount;
   p.levellerMaxCutDb = 7.0 * p.levellerAmount;
+  p.bumpDb = v.bumpDb;
   designPeaking(s.lowBumpLeft.c, 65.0, 1.4, v.bumpDb, in.fs);
   s.lowBumpRight.c = s.lowBumpLeft.c;
 }

@@ -10,6 +10,7 @@ namespace vantle {
 // Derived parameters (written by the derivation only). The bump's coefficients
 // live in its two sections in the state, next to the memories they drive.
 struct LowEndShaperParams {
+  double bumpDb = 0.0;             // gain of the 65 Hz bump; also voices the band trackers
   double bandAnalysisMix = 0.0;    // > 1e-7 only in stream mode above adapt 18
   double levellerAmount = 0.0;     // 0..1; 0 switches the leveller off
   double levellerSplitCoef = 0.0;  // one-pole coefficient, 190 Hz

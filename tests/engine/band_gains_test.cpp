@@ -1,4 +1,3 @@
-#include "tests/engine/test_support.h"
 #include "engine/stages/band_gains.h"
 
 #include <gtest/gtest.h>
@@ -7,9 +6,26 @@
 
 #include "engine/bands.h"
 #include "engine/settings.h"
+#include "engine/stages/band_split.h"
+#include "engine/stages/gain_rider.h"
+#include "engine/stages/low_end_shaper.h"
+#include "tests/engine/test_support.h"
 
 namespace vantle {
 namespace {
+
+// The trackers' derivation with the neighbouring stages' voicing, as the
+// processor derives them.
+void deriveGains(BandGainsParams& p, const DeriveInputs& in) {
+  GainRiderParams rider;
+  deriveGainRider(rider, in);
+  BandSplitParams split;
+  deriveBandSplit(split, in);
+  LowEndShaperParams lowEnd;
+  LowEndShaperState lowEndState;
+  deriveLowEndShaper(lowEnd, lowEndState, in);
+  deriveBandGains(p, in, NeighbourVoicing{rider.releaseFactor, split.bandTrimDb, lowEnd.bumpDb});
+}
 
 double toDb(double g) { return 20.0 * std::log10(g); }
 
@@ -33,7 +49,7 @@ void drive(const BandGainsParams& p, BandGainsState& s, const double (&level)[kB
 TEST(BandGains, PodcastLinksTheLowBandsTowardsTheirGeometricMean) {
   for (double adapt : {0.0, 60.0, 100.0}) {
     BandGainsParams p;
-    deriveBandGains(p, inputs(ProcessingMode::podcast, adapt, 48000.0));
+    deriveGains(p, inputs(ProcessingMode::podcast, adapt, 48000.0));
     BandGainsState s;
     resetBandGains(s, p);
     BandSignals b;
@@ -66,7 +82,7 @@ TEST(BandGains, TopBandFollowsBandFourOrTheSmallerOfTheTwo) {
   for (const auto& c : cases) {
     for (int loudBand : {4, 5}) {
       BandGainsParams p;
-      deriveBandGains(p, inputs(c.mode, c.adapt, 44100.0));
+      deriveGains(p, inputs(c.mode, c.adapt, 44100.0));
       BandGainsState s;
       resetBandGains(s, p);
       BandSignals b;
@@ -89,7 +105,7 @@ TEST(BandGains, TopBandFollowsBandFourOrTheSmallerOfTheTwo) {
 TEST(BandGains, LimiterDepthPullsNinetyPercentBackToUnity) {
   for (double fs : {44100.0, 96000.0}) {
     BandGainsParams p;
-    deriveBandGains(p, inputs(ProcessingMode::limiter, 70.0, fs));
+    deriveGains(p, inputs(ProcessingMode::limiter, 70.0, fs));
     BandGainsState s;
     resetBandGains(s, p);
     BandSignals b;
@@ -111,7 +127,7 @@ TEST(BandGains, QuietBandsKeepUnityGainAndPassUnchanged) {
   for (ProcessingMode mode :
        {ProcessingMode::podcast, ProcessingMode::stream, ProcessingMode::limiter}) {
     BandGainsParams p;
-    deriveBandGains(p, inputs(mode, 100.0, 48000.0));
+    deriveGains(p, inputs(mode, 100.0, 48000.0));
     BandGainsState s;
     resetBandGains(s, p);
     BandSignals b;
@@ -131,7 +147,7 @@ TEST(BandGains, QuietBandsKeepUnityGainAndPassUnchanged) {
 TEST(BandGains, PausesReleaseTowardsTheSilenceConstantAndResumesRecoverFast) {
   const double fs = 48000.0;
   BandGainsParams p;
-  deriveBandGains(p, inputs(ProcessingMode::podcast, 0.0, fs));
+  deriveGains(p, inputs(ProcessingMode::podcast, 0.0, fs));
   // Independent poles: podcast at adapt 0 has R = 7 and a low-release blend of 0.7.
   const double upperFast = std::exp(-1.0 / ((0.035 * 7 + 0.035) * fs));
   const double lowerFast = 0.7 * std::exp(-1.0 / ((0.055 * 7 + 0.06) * fs)) + 0.3 * upperFast;
@@ -208,7 +224,7 @@ TEST(BandGains, DerivedThresholdsScalesAndCeiling) {
   };
   for (const auto& c : cases) {
     BandGainsParams p;
-    deriveBandGains(p, inputs(c.mode, c.adapt, 48000.0));
+    deriveGains(p, inputs(c.mode, c.adapt, 48000.0));
     for (int k = 0; k < kBands; ++k)
       EXPECT_NEAR(toDb(p.bandThreshold[k]), c.thresholdDb[k], 1e-9) << c.adapt << " band " << k;
     EXPECT_NEAR(toDb(p.upperDetectScale), c.upperDb, 1e-9) << c.adapt;
