@@ -93,8 +93,9 @@ int main(int argc, char** argv) {
   }
   // The programme and its working copy account for most of the peak; the
   // processor itself is its object plus the clip-repair heap blocks.
-  std::printf("peak resident memory: %ld KiB (programme buffers %zu KiB, Processor object %zu KiB)\n",
-              peakMemoryKiB(), 2 * programme.size() * sizeof(float) / 1024,
-              sizeof(vantle::Processor) / 1024);
+  std::printf(
+      "peak resident memory: %ld KiB (programme buffers %zu KiB, Processor object %zu KiB)\n",
+      peakMemoryKiB(), 2 * programme.size() * sizeof(float) / 1024,
+      sizeof(vantle::Processor) / 1024);
   return 0;
 }

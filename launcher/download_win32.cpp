@@ -171,8 +171,8 @@ int offerRuntimeInstall(const char *displayName, const char *addressUtf8) {
     return 1;
   }
   wchar_t installerPath[kInstallerPathUnits];
-  const int pathLength = std::swprintf(installerPath, kInstallerPathUnits, L"%ls%ls", tempFolder,
-                                       kInstallerFileName);
+  const int pathLength =
+      std::swprintf(installerPath, kInstallerPathUnits, L"%ls%ls", tempFolder, kInstallerFileName);
   if (pathLength < 0 || pathLength >= kInstallerPathUnits) {
     return 1;
   }

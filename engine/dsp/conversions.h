@@ -2,9 +2,9 @@
 // no stage carries its own copy of a constant or a rounding rule.
 #pragma once
 
-#include "engine/dsp/minmax.h"
-
 #include <cmath>
+
+#include "engine/dsp/minmax.h"
 
 namespace vantle {
 

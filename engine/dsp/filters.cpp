@@ -24,8 +24,7 @@ DesignAngle designAngle(double hz, double fs) {
 double stepLevel(GainTrackerState& s, double x, double threshold, double attack, double releaseA,
                  double releaseB, double depth) {
   const double l = s.level;
-  const double u =
-      clampValue((l - threshold) / maxOf(1e-6, 2.5 * threshold), 0.0, 1.0) * depth;
+  const double u = clampValue((l - threshold) / maxOf(1e-6, 2.5 * threshold), 0.0, 1.0) * depth;
   const double pole = x > l ? attack : (1.0 - u) * releaseA + u * releaseB;
   s.level = maxOf(1e-6, x + (l - x) * pole);
   return s.gain <= 0.0 ? 1.0 : s.gain;

@@ -3,9 +3,9 @@
 // can never reach a gain or a mix.
 #pragma once
 
-#include "engine/dsp/minmax.h"
-
 #include <cmath>
+
+#include "engine/dsp/minmax.h"
 
 namespace vantle {
 

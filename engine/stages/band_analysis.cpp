@@ -157,8 +157,8 @@ void redesignEqualiser(const BandAnalysisParams& p, BandAnalysisState& s) {
     designPeaking(s.lowEndPeakLeft.c, 90.0, 1.1, minOf(0.5 * peak, 3.0), p.fs);
   } else {
     // A boomy bass is cut at 125 Hz, from -1.5 on, by at most 4.5 dB.
-    designPeaking(s.lowEndPeakLeft.c, 125.0, 0.85,
-                  -minOf(1.5 * maxOf(-peak - 1.5, 0.0), 4.5), p.fs);
+    designPeaking(s.lowEndPeakLeft.c, 125.0, 0.85, -minOf(1.5 * maxOf(-peak - 1.5, 0.0), 4.5),
+                  p.fs);
   }
   s.lowEndPeakRight.c = s.lowEndPeakLeft.c;
 }
@@ -184,13 +184,12 @@ AnalysisScores analysisScores(double fastSubDb, double fastBassDb, double slowSu
                     S((slowBassDb - (2.0 * S((-0.5 - slowSubDb) / 2.0) + 1.5)) / 1.5) * boomWeight;
   sc.subBoomSlow =
       maxOf(0.9 * sc.bassBoomSlow * S((slowSubDb + 3.0) / 2.5),
-                (4.5 * S(slowSubDb + 0.3) + 0.5 * S((slowSubDb - 0.7) / 2.3)) * boomWeight);
+            (4.5 * S(slowSubDb + 0.3) + 0.5 * S((slowSubDb - 0.7) / 2.3)) * boomWeight);
   // The fast boom scores wait for enough programme, so a loud bass intro
   // does not strip the low end at once.
   if (fastBoomReady) {
     sc.bassBoomFast = 4.5 * S((fastBassDb - 3.2) / 1.6) * S(fastSubDb / 1.4) * boomWeight;
-    sc.subBoomFast =
-        maxOf(0.9 * sc.bassBoomFast, 5.0 * S((fastSubDb - 0.5) / 2.2) * boomWeight);
+    sc.subBoomFast = maxOf(0.9 * sc.bassBoomFast, 5.0 * S((fastSubDb - 0.5) / 2.2) * boomWeight);
   }
   return sc;
 }

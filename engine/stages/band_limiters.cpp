@@ -101,8 +101,8 @@ void runBandLimiters(const BandLimitersParams& p, BandLimitersState& s, BandSign
     double gain = 1.0;
     // A band at rest below its threshold costs one comparison: no logarithm.
     if (red != 0.0 || !(lvl < p.bandLimitGateLevel[k])) {
-      const double over = maxOf(
-          0.0, linearToDb(maxOf(1e-7, maxOf(1e-12, lvl))) - p.bandLimitThresholdDb[k]);
+      const double over =
+          maxOf(0.0, linearToDb(maxOf(1e-7, maxOf(1e-12, lvl))) - p.bandLimitThresholdDb[k]);
       if (red != 0.0 || over != 0.0) {
         if (over > red) {
           red = over + (red - over) * p.limitAttack;
@@ -123,8 +123,8 @@ void runBandLimiters(const BandLimitersParams& p, BandLimitersState& s, BandSign
         // The stored reduction snaps to rest; this frame's gain still uses
         // the value just computed.
         s.bandReductionDb[k] = red < 1e-5 ? 0.0 : red;
-        gain = red > kFloorReductionDb ? kFloorGain
-                                       : minOf(1.0, maxOf(kFloorGain, dbToLinear(-red)));
+        gain =
+            red > kFloorReductionDb ? kFloorGain : minOf(1.0, maxOf(kFloorGain, dbToLinear(-red)));
       }
     }
     s.bandLimitGain[k] = gain;

@@ -3,8 +3,8 @@
 #include <cmath>
 
 #include "engine/dsp/conversions.h"
-#include "engine/dsp/ratio_control.h"
 #include "engine/dsp/minmax.h"
+#include "engine/dsp/ratio_control.h"
 
 namespace vantle {
 
@@ -91,8 +91,7 @@ void runBandSplit(const BandSplitParams& p, BandSplitState& s, double bandAnalys
     const double airLevel = maxAbs(air[0], air[1]);
     const double presenceLevel = 0.85 * maxAbs(b[0][4], b[1][4]) + 0.3 * maxAbs(b[0][3], b[1][3]) +
                                  0.18 * maxAbs(b[0][5], b[1][5]);
-    const double refLevel =
-        maxOf(1.08 * maxOf(airLevel, presenceLevel), maxAbs(x[0], x[1]));
+    const double refLevel = maxOf(1.08 * maxOf(airLevel, presenceLevel), maxAbs(x[0], x[1]));
 
     const double attack = p.presenceAirAttack;
     const double release = p.presenceAirRelease;

@@ -4,8 +4,8 @@
 
 #include "engine/dsp/conversions.h"
 #include "engine/dsp/curves.h"
-#include "engine/dsp/unit_clamp.h"
 #include "engine/dsp/minmax.h"
+#include "engine/dsp/unit_clamp.h"
 
 namespace vantle {
 
@@ -148,8 +148,7 @@ void runBandSum(const BandSumParams& p, BandSumState& s, const BandSignals& band
 
     double ceiling[kShapedBands];
     for (int i = 0; i < kShapedBands; ++i) {
-      ceiling[i] =
-          maxOf(p.ceilFloor[i], minOf(p.ceilCap[i], p.ceilSlope[i] * s.detector[i].slow));
+      ceiling[i] = maxOf(p.ceilFloor[i], minOf(p.ceilCap[i], p.ceilSlope[i] * s.detector[i].slow));
     }
 
     const double mix3 = s.detector[0].event * shape * 0.62;

@@ -4,8 +4,8 @@
 
 #include "engine/dsp/conversions.h"
 #include "engine/dsp/fixed_section.h"
-#include "engine/dsp/unit_clamp.h"
 #include "engine/dsp/minmax.h"
+#include "engine/dsp/unit_clamp.h"
 
 namespace vantle {
 
@@ -86,8 +86,7 @@ double widthDetector(const BusShapingParams& p, WidthDetectorState& s, double a,
   // Punchy and narrow programme tolerates more width.
   const double punch = maxOf(0.0, (s.midFast / maxOf(1e-6, s.midSlow) - 1.0) * 1.5);
   const double open = maxOf(0.0, (0.45 - ratio) * 2.85714285714286);
-  const double character =
-      maxOf(0.0, minOf(1.0, punch) * 0.4 + 0.35 + minOf(1.0, open) * 0.25);
+  const double character = maxOf(0.0, minOf(1.0, punch) * 0.4 + 0.35 + minOf(1.0, open) * 0.25);
   const double cap = ratio > 1e-6 ? clamp01((0.92 / ratio - 1.0) / maxOf(1e-6, extra)) : 1.0;
   const double target = presence * sideShare * minOf(1.0, character) * cap;
 

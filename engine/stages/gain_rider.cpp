@@ -137,8 +137,7 @@ void resetGainRider(GainRiderState& s, const GainRiderParams& p) {
 void runGainRider(const GainRiderParams& p, GainRiderState& s, double& left, double& right) {
   const double xL = left;
   const double xR = right;
-  s.inputPeakHold =
-      maxOf(s.inputPeakHold * p.inputPeakDecay, maxOf(std::fabs(xL), std::fabs(xR)));
+  s.inputPeakHold = maxOf(s.inputPeakHold * p.inputPeakDecay, maxOf(std::fabs(xL), std::fabs(xR)));
 
   const double tL = xL * p.riderTrim;
   const double tR = xR * p.riderTrim;
@@ -170,8 +169,7 @@ void runGainRider(const GainRiderParams& p, GainRiderState& s, double& left, dou
   }
   s.silenceHold = clampValue(hold, 0.0, 1.0);
   s.silenceGate = (1.0 - present) * s.silenceHold;
-  s.resumeLevel =
-      present * clampValue(maxOf(s.silenceMemory, oldHold) * p.resumeScale, 0.0, 1.0);
+  s.resumeLevel = present * clampValue(maxOf(s.silenceMemory, oldHold) * p.resumeScale, 0.0, 1.0);
   s.resumeAmount = maxOf(s.resumeLevel, s.resumeAmount * p.resumeHoldDecay);
   if (present > 0.0) s.silenceMemory = s.silenceMemory * p.resumeHoldDecay;
   if (s.resumeAmount > 0.0) {

@@ -3,8 +3,8 @@
 #include <cmath>
 
 #include "engine/dsp/conversions.h"
-#include "engine/dsp/ratio_control.h"
 #include "engine/dsp/minmax.h"
+#include "engine/dsp/ratio_control.h"
 
 namespace vantle {
 
@@ -81,8 +81,8 @@ void runLowEndShaper(const LowEndShaperParams& p, LowEndShaperState& s,
     const double highR = eR - lowR;
 
     const double bass = maxOf(std::fabs(lowL), std::fabs(lowR));
-    const double reference = maxOf(1.2 * maxOf(std::fabs(highL), std::fabs(highR)),
-                                       maxOf(std::fabs(eL), std::fabs(eR)));
+    const double reference =
+        maxOf(1.2 * maxOf(std::fabs(highL), std::fabs(highR)), maxOf(std::fabs(eL), std::fabs(eR)));
     s.levellerBassEnv = follow(s.levellerBassEnv, bass, p.levellerAttack, p.levellerRelease);
     s.levellerRefEnv = follow(s.levellerRefEnv, reference, p.levellerAttack, p.levellerRelease);
 

@@ -30,8 +30,8 @@ void runBalanceBlock(const SpectralBalanceParams& p, SpectralBalanceState& s) {
   const double ref = std::sqrt(maxOf(1e-12, 0.5 * (s.balancePower[2] + s.balancePower[3])));
   double level[kBands];
   for (int k = 0; k < kBands; ++k) {
-    level[k] = 8.685889638065037 *
-               std::log(maxOf(1e-7, std::sqrt(maxOf(1e-12, s.balancePower[k])) / ref));
+    level[k] =
+        8.685889638065037 * std::log(maxOf(1e-7, std::sqrt(maxOf(1e-12, s.balancePower[k])) / ref));
   }
   const double h = p.clipMakeupScale;
   const double v = p.upperBalanceScale;

@@ -1,4 +1,3 @@
-#include "tests/engine/test_support.h"
 #include "engine/stages/band_limiters.h"
 
 #include <gtest/gtest.h>
@@ -9,6 +8,7 @@
 #include "engine/bands.h"
 #include "engine/processor.h"
 #include "engine/settings.h"
+#include "tests/engine/test_support.h"
 
 namespace vantle {
 namespace {

@@ -1,4 +1,3 @@
-#include "tests/engine/test_support.h"
 #include "engine/stages/band_mix.h"
 
 #include <gtest/gtest.h>
@@ -12,6 +11,7 @@
 #include "engine/dsp/curves.h"
 #include "engine/processor.h"
 #include "engine/settings.h"
+#include "tests/engine/test_support.h"
 
 namespace vantle {
 namespace {

@@ -9,9 +9,9 @@
 #include <random>
 #include <vector>
 
-#include "tests/engine/test_support.h"
 #include "engine/dsp/conversions.h"
 #include "engine/processor.h"
+#include "tests/engine/test_support.h"
 
 namespace vantle {
 namespace {

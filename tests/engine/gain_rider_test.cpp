@@ -1,4 +1,3 @@
-#include "tests/engine/test_support.h"
 #include "engine/stages/gain_rider.h"
 
 #include <gtest/gtest.h>
@@ -7,6 +6,7 @@
 #include <cstdint>
 
 #include "engine/dsp/denormals.h"
+#include "tests/engine/test_support.h"
 
 namespace vantle {
 namespace {

@@ -1,4 +1,3 @@
-#include "tests/engine/test_support.h"
 #include "engine/stages/lookahead_limiter.h"
 
 #include <gtest/gtest.h>
@@ -9,6 +8,7 @@
 
 #include "engine/dsp/denormals.h"
 #include "engine/processor.h"
+#include "tests/engine/test_support.h"
 
 namespace vantle {
 namespace {

@@ -1,13 +1,13 @@
 #include "engine/processor.h"
 
-#include "engine/dsp/denormals.h"
-
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <limits>
 #include <memory>
 #include <vector>
+
+#include "engine/dsp/denormals.h"
 
 namespace vantle {
 namespace {
@@ -41,8 +41,8 @@ TEST(ProcessorLifecycle, InvalidRatesFallBackTo48k) {
   const struct {
     double given;
     double used;
-  } cases[] = {{7999, 48000}, {768001, 48000}, {inf, 48000}, {-inf, 48000}, {nan, 48000},
-               {8000, 8000},  {768000, 768000}, {44100, 44100}};
+  } cases[] = {{7999, 48000}, {768001, 48000}, {inf, 48000},     {-inf, 48000},
+               {nan, 48000},  {8000, 8000},    {768000, 768000}, {44100, 44100}};
   for (const auto& c : cases) {
     auto p = std::make_unique<Processor>();
     p->setSampleRate(c.given);

@@ -26,11 +26,10 @@
 #include <cwchar>
 #include <set>
 #include <string>
-
-#include "tests/launcher/e2e/wide_text.h"
 #include <vector>
 
 #include "launcher/command_line.h"
+#include "tests/launcher/e2e/wide_text.h"
 
 namespace {
 
