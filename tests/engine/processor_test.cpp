@@ -84,6 +84,33 @@ TEST(ProcessorLifecycle, ModeChangeResetsAndRestoresTheDefaultGain) {
   EXPECT_EQ(p->settings.inputGainDb, 5);
 }
 
+// A change of mode resets with the parameters still in force and derives
+// afterwards; a new rate derives first and resets second. The gliding output
+// gain, seeded by the reset from its target, shows which came first: podcast
+// sits 1.5 dB and limiter (adapt 0) 2 dB below the ceiling at rest.
+TEST(ProcessorLifecycle, ModeChangeResetsBeforeItDerivesNewRateAfter) {
+  const double podcastTarget = std::pow(10.0, 1.5 / 20.0);
+  const double limiterTarget = std::pow(10.0, 2.0 / 20.0);
+  auto p = configured(48000, Processor::defaultSettings(ProcessingMode::podcast));
+  ASSERT_NEAR(p->params.output.outputGainTarget, podcastTarget, 1e-12);
+  p->applySettings({ProcessingMode::limiter, 0, 0});
+  EXPECT_NEAR(p->params.output.outputGainTarget, limiterTarget, 1e-12);
+  EXPECT_NEAR(p->state.output.outputGain, podcastTarget, 1e-12);
+
+  // Loud stream programme loads the final stages and lowers the target; a new
+  // rate re-seeds the target from that load before the reset clears it.
+  auto s = configured(48000, {ProcessingMode::stream, 18, 100});
+  std::vector<float> buf(2 * 24000);
+  for (size_t i = 0; i < buf.size(); ++i) buf[i] = 0.9f * std::sin(0.03f * static_cast<float>(i));
+  s->processBuffer(buf.data(), 24000, 2);
+  ASSERT_GT(s->state.load.loadDb, 0.0);
+  s->setSampleRate(44100);
+  EXPECT_EQ(s->state.load.loadDb, 0.0);
+  EXPECT_EQ(s->state.output.outputGain, s->params.output.outputGainTarget);
+  EXPECT_LT(s->state.output.outputGain,
+            outputGainTargetFor(0.0, outputLevelOffsetDb(ProcessingMode::stream, 1.0)));
+}
+
 TEST(ProcessorLifecycle, DefaultSettingsPerMode) {
   EXPECT_EQ(Processor::defaultSettings(ProcessingMode::podcast).inputGainDb, 3.5);
   EXPECT_EQ(Processor::defaultSettings(ProcessingMode::stream).inputGainDb, 0.0);
