@@ -1,6 +1,8 @@
 #include "engine/stages/true_peak_limiter.h"
 
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 
 #include "engine/dsp/conversions.h"
 #include "engine/dsp/window_minimum.h"
@@ -122,10 +124,30 @@ double truePeakEstimate(const double* table, const double* historyL, const doubl
   return n;
 }
 
+namespace {
+
+// The float nearest to a value below the smallest normal float (ties to even),
+// assembled from its bits: the chain runs with subnormal results flushed to
+// zero, which would otherwise cut a fading tail off at 1.2e-38 instead of
+// letting it reach the float's own smallest step.
+float narrowBelowNormal(double y) {
+  const double steps = std::nearbyint(std::fabs(y) * 0x1p149);  // units of 2^-149
+  std::uint32_t bits = static_cast<std::uint32_t>(steps);
+  if (std::signbit(y)) bits |= 0x80000000u;
+  float f;
+  std::memcpy(&f, &bits, sizeof f);
+  return f;
+}
+
+}  // namespace
+
 float toOutputSample(double x, double ceiling, float floatCeiling) {
   double y = 0.0;  // a value that is not a number fails both tests and stays 0
   if (x >= -ceiling) y = x <= ceiling ? x : ceiling;
   if (x < -ceiling) y = -ceiling;
+  // Far inside the ceiling; kept out of the float comparisons below, which
+  // would read a subnormal as 0 in the flush mode.
+  if (std::fabs(y) < 0x1p-126) return narrowBelowNormal(y);
   float f = static_cast<float>(y);
   if (f > floatCeiling) f = floatCeiling;
   if (f < -floatCeiling) f = -floatCeiling;

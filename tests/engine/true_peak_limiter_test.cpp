@@ -9,6 +9,8 @@
 #include <vector>
 
 #include "engine/dsp/conversions.h"
+#include "engine/dsp/denormals.h"
+#include "engine/processor.h"
 
 namespace vantle {
 namespace {
@@ -321,6 +323,54 @@ TEST(OutputSample, StrictlyInsideTheCeiling) {
   for (const auto& c : cases) {
     EXPECT_EQ(toOutputSample(c.x, p.outputCeiling, cf), c.expected) << c.x;
   }
+}
+
+// The chain runs with subnormal results flushed to zero; the output samples
+// must still be the floats nearest to their values, down to the float's own
+// smallest step. Expected values are narrowed outside the flush mode.
+TEST(OutputSample, TinyValuesNarrowAsInPlainArithmetic) {
+  TruePeakLimiterParams p;
+  deriveTruePeakLimiter(p, inputs(48000));
+  const double floatMin = std::numeric_limits<float>::min();
+  const double step = std::numeric_limits<float>::denorm_min();
+  const double values[] = {1e-40,
+                           -3.3e-39,
+                           floatMin,
+                           floatMin * (1.0 - 1e-9),  // rounds up to the smallest normal
+                           floatMin - 0.5 * step,    // a tie: goes to the even neighbour
+                           2.5 * step,               // a tie: 2 steps
+                           -3.5 * step,              // a tie: -4 steps
+                           0.49 * step,
+                           0.51 * step,
+                           -0.0,
+                           1e-300};
+  std::vector<float> expected;
+  for (double v : values) expected.push_back(static_cast<float>(v));
+  std::vector<float> got;
+  {
+    const FlushDenormalsScope flush;
+    for (double v : values) got.push_back(toOutputSample(v, p.outputCeiling, p.floatCeiling));
+  }
+  for (size_t k = 0; k < expected.size(); ++k) {
+    EXPECT_EQ(got[k], expected[k]) << values[k];
+    EXPECT_EQ(std::signbit(got[k]), std::signbit(expected[k])) << values[k];
+  }
+}
+
+// A fading tail leaves the chain through the float's subnormal range instead
+// of stopping at the smallest normal float.
+TEST(OutputSample, FadingTailReachesTheSmallestFloats) {
+  auto proc = std::make_unique<Processor>();
+  proc->setSampleRate(48000);
+  proc->applySettings({ProcessingMode::limiter, 0.0, 0.0});
+  int belowNormal = 0;
+  for (int f = 0; f < 40000; ++f) {
+    const float x = f < 2000 ? 0.5f * std::sin(0.05f * static_cast<float>(f)) : 0.0f;
+    const StereoFrame out = proc->processFrame(x, x);
+    const float a = std::fabs(out.left);
+    if (a > 0.0f && a < std::numeric_limits<float>::min()) ++belowNormal;
+  }
+  EXPECT_GT(belowNormal, 100);
 }
 
 }  // namespace
