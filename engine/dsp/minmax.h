@@ -5,6 +5,8 @@
 // and written out so that every platform's build rounds them the same way.
 #pragma once
 
+#include <cmath>
+
 namespace vantle {
 
 inline double maxOf(double x, double y) {
@@ -17,6 +19,11 @@ inline double minOf(double x, double y) {
   if (x <= y) return x;
   if (x > y) return y;
   return y != y ? x : y;
+}
+
+// Stereo-linked detection: the larger magnitude of the two channels.
+inline double stereoPeak(double left, double right) {
+  return maxOf(std::fabs(left), std::fabs(right));
 }
 
 }  // namespace vantle

@@ -132,7 +132,7 @@ void runBandGains(const BandGainsParams& p, BandGainsState& s, const RiderReleas
   // Stereo-linked detection on the unclipped bands.
   double g[kBands];
   for (int b = 0; b < kBands; ++b) {
-    const double peak = maxOf(std::fabs(bands.bandSignal[0][b]), std::fabs(bands.bandSignal[1][b]));
+    const double peak = stereoPeak(bands.bandSignal[0][b], bands.bandSignal[1][b]);
     const double scale =
         b == 0 ? p.band0DetectScale : (b == 1 ? p.band1DetectScale : p.upperDetectScale);
     const double level = peak * scale;

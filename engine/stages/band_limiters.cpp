@@ -19,7 +19,7 @@ constexpr double kFloorReductionDb = 18.5;
 constexpr double kFloorGain = 0.12;
 
 double peakOf(const double (&sig)[kChannels][kBands], int k) {
-  return maxOf(std::fabs(sig[0][k]), std::fabs(sig[1][k]));
+  return stereoPeak(sig[0][k], sig[1][k]);
 }
 
 }  // namespace

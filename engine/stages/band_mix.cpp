@@ -81,7 +81,7 @@ void runBandMix(const BandMixParams& p, BandMixState& s, bool streamBandDynamics
   // The reference peak was taken at the split, so the ratio counts everything
   // the band lost since then, not only this clipper.
   for (int k = 0; k < kMakeupBands; ++k) {
-    const double peak = maxOf(std::fabs(clipped[0][k]), std::fabs(clipped[1][k]));
+    const double peak = stereoPeak(clipped[0][k], clipped[1][k]);
     s.clipRatioPeak[k] = maxOf(s.clipRatioPeak[k], bandPeak[k] / (peak + 1e-7));
   }
 

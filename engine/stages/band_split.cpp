@@ -34,8 +34,6 @@ SplitVoicing splitVoicing(ProcessingMode mode, double d) {
   return {-0.4 - 0.4 * d, 0.0, 0.0, 0.0};
 }
 
-double maxAbs(double a, double b) { return maxOf(std::fabs(a), std::fabs(b)); }
-
 }  // namespace
 
 void deriveBandSplit(BandSplitParams& p, const DeriveInputs& in) {
@@ -88,10 +86,11 @@ void runBandSplit(const BandSplitParams& p, BandSplitState& s, double bandAnalys
     for (int ch = 0; ch < kChannels; ++ch) {
       air[ch] = x[ch] - onePole(s.airLow[ch], x[ch], p.airSplitCoef);
     }
-    const double airLevel = maxAbs(air[0], air[1]);
-    const double presenceLevel = 0.85 * maxAbs(b[0][4], b[1][4]) + 0.3 * maxAbs(b[0][3], b[1][3]) +
-                                 0.18 * maxAbs(b[0][5], b[1][5]);
-    const double refLevel = maxOf(1.08 * maxOf(airLevel, presenceLevel), maxAbs(x[0], x[1]));
+    const double airLevel = stereoPeak(air[0], air[1]);
+    const double presenceLevel = 0.85 * stereoPeak(b[0][4], b[1][4]) +
+                                 0.3 * stereoPeak(b[0][3], b[1][3]) +
+                                 0.18 * stereoPeak(b[0][5], b[1][5]);
+    const double refLevel = maxOf(1.08 * maxOf(airLevel, presenceLevel), stereoPeak(x[0], x[1]));
 
     const double attack = p.presenceAirAttack;
     const double release = p.presenceAirRelease;

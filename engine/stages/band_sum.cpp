@@ -116,7 +116,7 @@ void runBandSum(const BandSumParams& p, BandSumState& s, const BandSignals& band
     for (int i = 0; i < kShapedBands; ++i) {
       const int k = kFirstShapedBand + i;
       TransientDetector& det = s.detector[i];
-      const double pk = maxOf(std::fabs(x[0][k]), std::fabs(x[1][k]));
+      const double pk = stereoPeak(x[0][k], x[1][k]);
       peak[i] = pk;
       det.fast += (pk - det.fast) * p.hfFastEnv;
       det.slow += (pk - det.slow) * p.hfSlowEnv;

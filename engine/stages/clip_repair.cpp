@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "engine/dsp/conversions.h"
+#include "engine/dsp/unit_clamp.h"
 #include "engine/dsp/window_minimum.h"
 
 namespace vantle {
@@ -11,15 +12,6 @@ namespace {
 
 constexpr int kRingMask = kRepairRingLength - 1;
 
-// clamp to 0..1 where a value that is not a number gives 0.
-inline double clamp01(double x) { return x > 0.0 ? (x < 1.0 ? x : 1.0) : 0.0; }
-
-inline double maxAbs(double a, double b) {
-  const double x = std::fabs(a);
-  const double y = std::fabs(b);
-  return y > x ? y : x;
-}
-
 void fill(double* a, int n, double v) {
   for (int k = 0; k < n; ++k) a[k] = v;
 }
@@ -27,7 +19,7 @@ void fill(double* a, int n, double v) {
 // Gain that brings the louder channel of a pair under the ceiling l (1 when it
 // already is).
 inline double neededGain(double l, double repairedL, double repairedR) {
-  const double m = maxAbs(repairedL, repairedR);
+  const double m = stereoPeak(repairedL, repairedR);
   return m > l ? l / (m > 1e-6 ? m : 1e-6) : 1.0;
 }
 
@@ -283,7 +275,7 @@ void runClipRepair(const ClipRepairParams& p, ClipRepairState& s, double outputG
   s.allowRing[i] = s.allowState;
 
   // Event tracking: an event is a run of frames where the knee bites.
-  const double knee = maxAbs(kL - left, kR - right);
+  const double knee = stereoPeak(kL - left, kR - right);
   const bool now = knee > 0.001 * l;
   const std::int64_t n = s.sampleCounter;
   if (now && !s.clipping) {

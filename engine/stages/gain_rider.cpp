@@ -137,7 +137,7 @@ void resetGainRider(GainRiderState& s, const GainRiderParams& p) {
 void runGainRider(const GainRiderParams& p, GainRiderState& s, double& left, double& right) {
   const double xL = left;
   const double xR = right;
-  s.inputPeakHold = maxOf(s.inputPeakHold * p.inputPeakDecay, maxOf(std::fabs(xL), std::fabs(xR)));
+  s.inputPeakHold = maxOf(s.inputPeakHold * p.inputPeakDecay, stereoPeak(xL, xR));
 
   const double tL = xL * p.riderTrim;
   const double tR = xR * p.riderTrim;
@@ -148,9 +148,9 @@ void runGainRider(const GainRiderParams& p, GainRiderState& s, double& left, dou
   const double highL = tL - lowL;
   const double highR = tR - lowR;
 
-  const double lowLevel = maxOf(std::fabs(lowL), std::fabs(lowR));
-  const double highLevel = maxOf(std::fabs(highL), std::fabs(highR));
-  const double fullLevel = maxOf(std::fabs(tL), std::fabs(tR));
+  const double lowLevel = stereoPeak(lowL, lowR);
+  const double highLevel = stereoPeak(highL, highR);
+  const double fullLevel = stereoPeak(tL, tR);
   s.lowEnvelope = follow(s.lowEnvelope, lowLevel, p.riderAttack, p.riderRelease);
   s.highEnvelope = follow(s.highEnvelope, highLevel, p.riderAttack, p.riderRelease);
 

@@ -49,8 +49,8 @@ void runLookaheadLimiter(const LookaheadLimiterParams& p, LookaheadLimiterState&
   }
   const double inL = left;
   const double inR = right;
-  const double f = maxOf(std::fabs(rawL), std::fabs(rawR));
-  const double a = maxOf(std::fabs(inL), std::fabs(inR));
+  const double f = stereoPeak(rawL, rawR);
+  const double a = stereoPeak(inL, inR);
 
   if (s.primingActive >= 1) {
     // The first audible frame after a reset fills the whole delay line, so the

@@ -80,9 +80,8 @@ void runLowEndShaper(const LowEndShaperParams& p, LowEndShaperState& s,
     const double highL = eL - lowL;
     const double highR = eR - lowR;
 
-    const double bass = maxOf(std::fabs(lowL), std::fabs(lowR));
-    const double reference =
-        maxOf(1.2 * maxOf(std::fabs(highL), std::fabs(highR)), maxOf(std::fabs(eL), std::fabs(eR)));
+    const double bass = stereoPeak(lowL, lowR);
+    const double reference = maxOf(1.2 * stereoPeak(highL, highR), stereoPeak(eL, eR));
     s.levellerBassEnv = follow(s.levellerBassEnv, bass, p.levellerAttack, p.levellerRelease);
     s.levellerRefEnv = follow(s.levellerRefEnv, reference, p.levellerAttack, p.levellerRelease);
 

@@ -23,8 +23,6 @@ void designPostLowPass(OutputControlParams& p, double fs) {
   }
 }
 
-double stereoPeak(double x, double y) { return maxOf(std::fabs(x), std::fabs(y)); }
-
 }  // namespace
 
 double outputLevelOffsetDb(ProcessingMode mode, double d) {
