@@ -105,7 +105,7 @@ void runBandLimiters(const BandLimitersParams& p, BandLimitersState& s, BandSign
           maxOf(0.0, linearToDb(maxOf(1e-7, maxOf(1e-12, lvl))) - p.bandLimitThresholdDb[k]);
       if (red != 0.0 || over != 0.0) {
         if (over > red) {
-          red = over + (red - over) * p.limitAttack;
+          red = glide(red, over, p.limitAttack);
         } else {
           // The release lengthens with the depth of reduction: red / 300 s,
           // clamped to 4..60 ms.
@@ -118,7 +118,7 @@ void runBandLimiters(const BandLimitersParams& p, BandLimitersState& s, BandSign
             const double tau = minOf(0.06, maxOf(0.004, red / 300.0));
             c = std::exp(-1.0 / maxOf(1.0, tau * p.sampleRate));
           }
-          red = over + (red - over) * c;
+          red = glide(red, over, c);
         }
         // The stored reduction snaps to rest; this frame's gain still uses
         // the value just computed.

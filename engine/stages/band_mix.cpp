@@ -93,7 +93,7 @@ void runBandMix(const BandMixParams& p, BandMixState& s, bool streamBandDynamics
           minOf(kMakeupCapDb[k], kMakeupSlope[k] * maxOf(0.0, e - kMakeupOffsetDb[k])) *
           p.clipMakeupScale;
       const double coef = s.clipMakeupDb[k] > target ? p.clipMakeupFall : p.clipMakeupRise;
-      s.clipMakeupDb[k] = s.clipMakeupDb[k] + (target - s.clipMakeupDb[k]) * coef;
+      onePole(s.clipMakeupDb[k], target, coef);
       s.clipMakeupGain[k] = dbToLinear(s.clipMakeupDb[k]);
       s.clipRatioPeak[k] = 1.0;
     }

@@ -341,7 +341,7 @@ void runClipRepair(const ClipRepairParams& p, ClipRepairState& s, double outputG
     gw = fadedMinimum(need + o, shape, first, 1.0);
     gw = fadedMinimum(need, shape + first, count - first, gw);
   }
-  if (gw >= s.repairGain) gw = gw + (s.repairGain - gw) * p.repairRelease;
+  if (gw >= s.repairGain) gw = glide(s.repairGain, gw, p.repairRelease);
   if (gw > 0.999999999) gw = 1.0;
   s.repairGain = gw;
 

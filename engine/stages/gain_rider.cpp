@@ -141,8 +141,8 @@ void runGainRider(const GainRiderParams& p, GainRiderState& s, double& left, dou
 
   const double tL = xL * p.riderTrim;
   const double tR = xR * p.riderTrim;
-  s.splitLow[0] = s.splitLow[0] + (tL - s.splitLow[0]) * p.riderSplitCoef;
-  s.splitLow[1] = s.splitLow[1] + (tR - s.splitLow[1]) * p.riderSplitCoef;
+  onePole(s.splitLow[0], tL, p.riderSplitCoef);
+  onePole(s.splitLow[1], tR, p.riderSplitCoef);
   const double lowL = s.splitLow[0];
   const double lowR = s.splitLow[1];
   const double highL = tL - lowL;
@@ -176,8 +176,8 @@ void runGainRider(const GainRiderParams& p, GainRiderState& s, double& left, dou
     // Returning programme pulls the envelopes to its level faster than the
     // attack alone would, in proportion to how long the pause was.
     const double k = 1.0 - s.resumeAmount * (1.0 - p.resumeFollow);
-    s.lowEnvelope = lowLevel + (s.lowEnvelope - lowLevel) * k;
-    s.highEnvelope = highLevel + (s.highEnvelope - highLevel) * k;
+    s.lowEnvelope = glide(s.lowEnvelope, lowLevel, k);
+    s.highEnvelope = glide(s.highEnvelope, highLevel, k);
   }
 
   const double lowTarget0 =

@@ -89,16 +89,16 @@ void runInputStage(const InputStageParams& p, InputStageState& s, AnalysisFeeds&
   if (p.streamLowCut) {
     // The low-pass always runs, so the analysis sees the low content whatever
     // share of it adapt takes off.
-    sL = sL + p.lowCutCoef * (xL - sL);
-    sR = sR + p.lowCutCoef * (xR - sR);
+    onePole(sL, xL, p.lowCutCoef);
+    onePole(sR, xR, p.lowCutCoef);
     yL = xL - p.lowCutDepth * sL;
     yR = xR - p.lowCutDepth * sR;
     feeds.lowContentSum += 0.5 * (sL * sL + sR * sR);
     feeds.inputPowerSum += 0.5 * (xL * xL + xR * xR);
     feeds.lowContentFrames += 1;
   } else if (p.lowCutEnabled == 1) {
-    sL = sL + p.lowCutCoef * (xL - sL);
-    sR = sR + p.lowCutCoef * (xR - sR);
+    onePole(sL, xL, p.lowCutCoef);
+    onePole(sR, xR, p.lowCutCoef);
     yL = xL - sL;
     yR = xR - sR;
   }

@@ -197,7 +197,7 @@ StereoFrame runTruePeakLimiter(const TruePeakLimiterParams& p, TruePeakLimiterSt
     q = weightedMinimum(s.tpGainRing, p.windowRise + first, p.windowSquare + first, count - first,
                         q);
   }
-  if (q >= s.tpGain) q = q + (s.tpGain - q) * p.tpRelease;
+  if (q >= s.tpGain) q = glide(s.tpGain, q, p.tpRelease);
   if (q > 0.999999999) q = 1.0;
   s.tpGain = q;
 
