@@ -127,6 +127,13 @@ rc=${PIPESTATUS[0]}
 err=$(tr -d '\r' <"$work/err")
 if [ "$rc" = 3 ] && [ "$err" = "vantle-tonbrel: write failed" ]; then ok; else bad "closed stdout: rc=$rc stderr=[$err]"; fi
 
+# A read error (a folder as standard input): "read failed", exit 3, nothing written.
+timeout 60 "${prog[@]}" --mode podcast --rate 48000 </ >"$work/out" 2>"$work/err"
+rc=$?
+err=$(tr -d '\r' <"$work/err")
+if [ "$rc" = 3 ] && [ "$err" = "vantle-tonbrel: read failed" ] && [ ! -s "$work/out" ]; then ok; else
+  bad "read error: rc=$rc stderr=[$err]"; fi
+
 # Output must never reach the ceiling of -0.1 dBFS, whatever the input.
 python3 - "$work/loud" <<'PY'
 import struct, sys, random
