@@ -9,7 +9,7 @@ jobs="${JOBS:-2}"
 echo "== native build and tests"
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build build -j"$jobs"
-(cd build && ctest --output-on-failure)
+(cd build && ctest --output-on-failure --no-tests=error)
 
 echo "== Windows x64 build and tests under Wine"
 cmake -S . -B build-win -DCMAKE_BUILD_TYPE=Release \
@@ -18,6 +18,6 @@ cmake -S . -B build-win -DCMAKE_BUILD_TYPE=Release \
 cmake --build build-win -j"$jobs"
 export VANTLE_WINEPREFIX="${VANTLE_WINEPREFIX:-$PWD/build-win/wineprefix}"
 status=0
-(cd build-win && ctest --output-on-failure) || status=$?
+(cd build-win && ctest --output-on-failure --no-tests=error) || status=$?
 WINEPREFIX="$VANTLE_WINEPREFIX" wineserver -k >/dev/null 2>&1 || true
 exit "$status"
