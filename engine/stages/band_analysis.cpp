@@ -4,6 +4,7 @@
 
 #include "engine/dsp/conversions.h"
 #include "engine/dsp/minmax.h"
+#include "engine/dsp/unit_clamp.h"
 
 namespace vantle {
 
@@ -17,12 +18,10 @@ constexpr double kActivePeak = 3e-5;
 // The trackers jump to the first frame above this instead of rising from zero.
 constexpr double kSeedPeak = 1e-5;
 
-double sat(double x) { return minOf(1.0, maxOf(0.0, x)); }
-
 // The analysis's own smoothstep, q^2 (3 - 2q) on the clamped value; kept
 // apart from the shared one because it rounds in this order.
 double S(double x) {
-  const double q = sat(x);
+  const double q = clamp01(x);
   return (q * q) * (3.0 - 2.0 * q);
 }
 
@@ -143,7 +142,7 @@ void runAnalysisBlock(const BandAnalysisParams& p, BandAnalysisState& s, double 
   s.shelfGainDb += s.sustainBoostDb;
 
   // The boomier the programme, the less of the 65 Hz bump remains.
-  s.bumpKeepTarget = 1.0 - sat(S(boomMax / 3.5) * p.boomWeight);
+  s.bumpKeepTarget = 1.0 - clamp01(S(boomMax / 3.5) * p.boomWeight);
 }
 
 // Every 64th frame: the equaliser follows the current gains. Memories carry
@@ -195,7 +194,7 @@ AnalysisScores analysisScores(double fastSubDb, double fastBassDb, double slowSu
 }
 
 double thinWeightCurve(double u) {
-  u = sat(u);
+  u = clamp01(u);
   if (u <= 0.25) return u + 0.9142857143 * (u * u) - 0.4571428571 * (u * u * u);
   if (u <= 0.5) {
     const double t = u - 0.25;
@@ -210,11 +209,11 @@ double thinWeightCurve(double u) {
 }
 
 double boomWeightCurve(double u) {
-  u = sat(u);
+  u = clamp01(u);
   if (u <= 0.5) return thinWeightCurve(u);
   if (u <= 0.65) {
     const double t = u - 0.5;
-    return sat(0.7 + 1.7943925234 * t + 16.0747663551 * (t * t) - 98.0269989616 * (t * t * t));
+    return clamp01(0.7 + 1.7943925234 * t + 16.0747663551 * (t * t) - 98.0269989616 * (t * t * t));
   }
   return 1.0;
 }
@@ -256,7 +255,7 @@ void deriveBandAnalysis(BandAnalysisParams& p, BandAnalysisState& s, const Deriv
   p.sustainMinFrames = static_cast<std::uint64_t>(std::floor(5.0 * fs + 0.5));
   p.sustainBoostMaxDb = 12.0;
 
-  const double u = sat(levellerAmount);
+  const double u = clamp01(levellerAmount);
   p.thinWeight = thinWeightCurve(u);
   p.boomWeight = boomWeightCurve(u);
   double pull = 0.0;  // voicing value, percent
@@ -271,7 +270,7 @@ void deriveBandAnalysis(BandAnalysisParams& p, BandAnalysisState& s, const Deriv
       pull = 0.0;
       break;
   }
-  p.pullStrength = sat(pull / 100.0);
+  p.pullStrength = clamp01(pull / 100.0);
   p.pullApart = 0.1 * p.pullStrength;
   p.pullLarger = 0.08 * p.pullStrength;
   p.pullSmaller = 0.7 * p.pullStrength;

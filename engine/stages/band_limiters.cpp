@@ -86,7 +86,7 @@ void runBandLimiters(const BandLimitersParams& p, BandLimitersState& s, BandSign
           p.makeupAmount *
           minOf(kMakeupCapDb[k], kMakeupSlope[k] * maxOf(0.0, db - kMakeupOffsetDb[k]));
       const double c = s.makeupDb[k] > target ? p.makeupFall : p.makeupRise;
-      s.makeupDb[k] += (target - s.makeupDb[k]) * c;
+      onePole(s.makeupDb[k], target, c);
       s.bandMakeupGain[k] = dbToLinear(s.makeupDb[k]);
       s.reductionHold[k] = 1.0;
     }

@@ -118,8 +118,8 @@ void runBandSum(const BandSumParams& p, BandSumState& s, const BandSignals& band
       TransientDetector& det = s.detector[i];
       const double pk = stereoPeak(x[0][k], x[1][k]);
       peak[i] = pk;
-      det.fast += (pk - det.fast) * p.hfFastEnv;
-      det.slow += (pk - det.slow) * p.hfSlowEnv;
+      onePole(det.fast, pk, p.hfFastEnv);
+      onePole(det.slow, pk, p.hfSlowEnv);
       onset[i] = eventRatio(det.fast, det.slow, kOnsetLift[i], kOnsetScale[i]);
       level[i] = eventRatio(pk, det.slow, kLevelLift[i], kLevelScale[i]);
 
@@ -132,8 +132,8 @@ void runBandSum(const BandSumParams& p, BandSumState& s, const BandSignals& band
         det.prev2[ch] = det.prev1[ch];
         det.prev1[ch] = v;
       }
-      det.slopeAvg += (slope - det.slopeAvg) * p.hfSlopeEnv;
-      det.curveAvg += (curve - det.curveAvg) * p.hfCurveEnv;
+      onePole(det.slopeAvg, slope, p.hfSlopeEnv);
+      onePole(det.curveAvg, curve, p.hfCurveEnv);
       const double r = eventRatio(slope, det.slopeAvg, kSlopeLift[i], kSlopeScale[i]);
       const double q = eventRatio(curve, det.curveAvg, kCurveLift[i], kCurveScale[i]);
 

@@ -194,8 +194,8 @@ void runGainRider(const GainRiderParams& p, GainRiderState& s, double& left, dou
   double lowGain = rideGain(p, s, s.lowRegionGain, lowTarget);
   double highGain = rideGain(p, s, s.highRegionGain, highTarget);
   const double drift = (1.0 - p.idleDrift) * gate;
-  lowGain += (p.idleGain - lowGain) * drift;
-  highGain += (p.idleGain - highGain) * drift;
+  onePole(lowGain, p.idleGain, drift);
+  onePole(highGain, p.idleGain, drift);
   s.lowRegionGain = lowGain;
   s.highRegionGain = highGain;
 

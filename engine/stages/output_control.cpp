@@ -5,6 +5,7 @@
 #include "engine/dsp/conversions.h"
 #include "engine/dsp/fixed_section.h"
 #include "engine/dsp/minmax.h"
+#include "engine/dsp/unit_clamp.h"
 
 namespace vantle {
 
@@ -157,7 +158,7 @@ void runOutputControl(const OutputControlParams& p, OutputControlState& s, doubl
   const double pk = stereoPeak(x[0], x[1]);
   s.peakLevel = follow(s.peakLevel, pk, p.finalAttack, p.finalRelease);
   const double e = (s.peakLevel - p.densityStart) / p.densityRange;
-  const double reductionDb = -2.0 * p.densityDepth * minOf(1.0, maxOf(0.0, e));
+  const double reductionDb = -2.0 * p.densityDepth * clamp01(e);
   const double gd = reductionDb < 0.0 ? dbToLinear(reductionDb) : 1.0;
   x[0] *= gd;
   x[1] *= gd;
@@ -179,7 +180,7 @@ void runOutputControl(const OutputControlParams& p, OutputControlState& s, doubl
     if (p.clipFeedbackAmount > 0.0) {
       // Giving back part of the knees' low-passed error leaves them acting
       // mostly on the fast part of a peak.
-      s.clipFeedbackState[ch] += ((y - xp) - s.clipFeedbackState[ch]) * p.clipFeedbackCoef;
+      onePole(s.clipFeedbackState[ch], y - xp, p.clipFeedbackCoef);
       y = y - p.clipFeedbackAmount * s.clipFeedbackState[ch] * 0.45;
     }
     if (p.postFilterStages >= 1) {
@@ -190,7 +191,7 @@ void runOutputControl(const OutputControlParams& p, OutputControlState& s, doubl
     y = y * p.finalTrim;
     const double t = p.excessThreshold;
     const double over = y - minOf(t, maxOf(-t, y));
-    s.excessLevel[ch] += (over - s.excessLevel[ch]) * p.excessSmooth;
+    onePole(s.excessLevel[ch], over, p.excessSmooth);
     x[ch] = y;
   }
 

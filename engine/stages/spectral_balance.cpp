@@ -24,7 +24,7 @@ double blockStep(double tauSeconds, double fs) {
 void runBalanceBlock(const SpectralBalanceParams& p, SpectralBalanceState& s) {
   for (int k = 0; k < kBands; ++k) {
     const double m = s.balanceAccum[k] * 0.03125;
-    s.balancePower[k] += (m - s.balancePower[k]) * p.balancePowerSmooth;
+    onePole(s.balancePower[k], m, p.balancePowerSmooth);
     s.balanceAccum[k] = 0.0;
   }
   const double ref = std::sqrt(maxOf(1e-12, 0.5 * (s.balancePower[2] + s.balancePower[3])));
@@ -45,7 +45,7 @@ void runBalanceBlock(const SpectralBalanceParams& p, SpectralBalanceState& s) {
   target[4] = clampLow((p.presenceAim - level[4]) * 0.18, -1.1, 1.15) * v;
   target[5] = clampLow((p.airAim - level[5]) * 0.18, -1.35, 1.35) * v;
   for (int k = 0; k < kBands; ++k) {
-    s.balanceDb[k] += (target[k] - s.balanceDb[k]) * p.balanceGainSmooth;
+    onePole(s.balanceDb[k], target[k], p.balanceGainSmooth);
     s.balanceGain[k] = dbToLinear(s.balanceDb[k]);
   }
 }
