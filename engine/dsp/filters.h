@@ -23,14 +23,19 @@ struct BiquadSection {
   double y2 = 0.0;
 };
 
-inline double runBiquad(BiquadSection& s, double x) {
-  const double y = s.c.b0 * x + s.c.b1 * s.x1 + s.c.b2 * s.x2 - s.c.a1 * s.y1 - s.c.a2 * s.y2;
+// Runs the section's memories with the given coefficients. Fixed sections keep
+// their design in the derived parameters and only their memories in the stage
+// state, so a redesign never touches the memories and reset need not know them.
+inline double runBiquad(const BiquadCoefficients& c, BiquadSection& s, double x) {
+  const double y = c.b0 * x + c.b1 * s.x1 + c.b2 * s.x2 - c.a1 * s.y1 - c.a2 * s.y2;
   s.x2 = s.x1;
   s.x1 = x;
   s.y2 = s.y1;
   s.y1 = y;
   return y;
 }
+
+inline double runBiquad(BiquadSection& s, double x) { return runBiquad(s.c, s, x); }
 
 inline void clearBiquad(BiquadSection& s) { s.x1 = s.x2 = s.y1 = s.y2 = 0.0; }
 

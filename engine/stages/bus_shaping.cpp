@@ -3,7 +3,7 @@
 #include <cmath>
 
 #include "engine/dsp/conversions.h"
-#include "engine/dsp/fixed_section.h"
+#include "engine/dsp/filters.h"
 #include "engine/dsp/minmax.h"
 #include "engine/dsp/unit_clamp.h"
 
@@ -105,12 +105,12 @@ void runBusShaping(const BusShapingParams& p, BusShapingState& s, double& left, 
     r = r + (softKneeLimit(r, p.busKneeThreshold, p.busKneeWidth) - r) * m;
   }
   if (p.busLowEqAmount > 0.0) {
-    l = runSectionWith(p.busLowEq, s.lowEq[0], l);
-    r = runSectionWith(p.busLowEq, s.lowEq[1], r);
+    l = runBiquad(p.busLowEq, s.lowEq[0], l);
+    r = runBiquad(p.busLowEq, s.lowEq[1], r);
   }
   if (p.busSubEqAmount > 0.0) {
-    l = runSectionWith(p.busSubEq, s.subEq[0], l);
-    r = runSectionWith(p.busSubEq, s.subEq[1], r);
+    l = runBiquad(p.busSubEq, s.subEq[0], l);
+    r = runBiquad(p.busSubEq, s.subEq[1], r);
   }
   if (p.busSatAmount > 1e-7) {
     l = levelSineShape(s.saturation[0], l, p.busSatAmount) * p.busSatMakeup;

@@ -3,7 +3,7 @@
 #include <cmath>
 
 #include "engine/dsp/conversions.h"
-#include "engine/dsp/fixed_section.h"
+#include "engine/dsp/filters.h"
 #include "engine/dsp/minmax.h"
 #include "engine/dsp/unit_clamp.h"
 
@@ -184,8 +184,8 @@ void runOutputControl(const OutputControlParams& p, OutputControlState& s, doubl
       y = y - p.clipFeedbackAmount * s.clipFeedbackState[ch] * 0.45;
     }
     if (p.postFilterStages >= 1) {
-      y = runSectionWith(p.postLowPass[0], s.postLowPass[ch][0], y);
-      if (p.postFilterStages >= 2) y = runSectionWith(p.postLowPass[1], s.postLowPass[ch][1], y);
+      y = runBiquad(p.postLowPass[0], s.postLowPass[ch][0], y);
+      if (p.postFilterStages >= 2) y = runBiquad(p.postLowPass[1], s.postLowPass[ch][1], y);
     }
     if (p.finalSatAmount > 1e-7) y = levelSineShape(s.saturation[ch], y, p.finalSatAmount);
     y = y * p.finalTrim;
