@@ -25,8 +25,8 @@ struct Stages {
   TruePeakLimiterState ts;
   LoadFeedbackParams lp;
   LoadFeedbackState ls;
-  double riderTarget = 0.0;
-  double outputGainTarget = 1.0;
+  LoadTargets targets;
+  OutputControlOutput output;  // the output stage as the repair sees it: boosting
 };
 
 double run(ProcessingMode mode, double fs, const std::vector<double>& x, double& sink) {
@@ -34,23 +34,23 @@ double run(ProcessingMode mode, double fs, const std::vector<double>& x, double&
   const DeriveInputs in{mode, fs, 1.0, 0.0, kOutputCeiling};
   deriveClipRepair(s->rp, in);
   deriveTruePeakLimiter(s->tp, in);
-  deriveLoadFeedback(s->lp, in);
+  deriveLoadFeedback(s->lp, in, WatchedVoicing{0.55, 0.35, 0.4, 0.5, s->rp.repairAmount, 0.01});
   resetClipRepair(s->rs, s->rp);
   resetTruePeakLimiter(s->ts, s->tp);
-  resetLoadFeedback(s->ls, s->lp, s->riderTarget);
+  resetLoadFeedback(s->ls, s->lp, s->targets);
+  s->output.outputGain = 1.2;
+  int loadBlockFrames = 0;
   const std::clock_t t0 = std::clock();  // processor time: the machine is shared
   const size_t frames = x.size() / 2;
   for (size_t f = 0; f < frames; ++f) {
     double l = x[2 * f];
     double r = x[2 * f + 1];
-    if (s->rp.repairDelay >= 1) runClipRepair(s->rp, s->rs, 1.2, l, r);
-    bool due = false;
-    const StereoFrame y = runTruePeakLimiter(s->tp, s->ts, l, r, due);
-    if (due) {
-      const LoadFeedbackInputs w{
-          0.5,          0.4, 1.0, 1.0, 0.5, s->rs.repairGain, s->rp.repairAmount,
-          s->ts.tpGain, 0.0, 0.5, 0.01};
-      runLoadFeedback(s->lp, s->ls, w, s->riderTarget, s->outputGainTarget);
+    runClipRepair(s->rp, s->rs, s->output, l, r);
+    const StereoFrame y = runTruePeakLimiter(s->tp, s->ts, l, r);
+    if (++loadBlockFrames >= kLoadBlockFrames) {
+      loadBlockFrames = 0;
+      const LoadFeedbackInputs w{0.5, 1.0, 1.0, s->rs.repairGain, s->ts.tpGain, 0.0, 0.5};
+      runLoadFeedback(s->lp, s->ls, w, s->targets);
     }
     sink += y.left + y.right;
   }

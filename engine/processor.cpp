@@ -51,49 +51,57 @@ void Processor::derive() {
   DeriveInputs in{settings.mode, sampleRate, adaptFraction(settings.adapt), settings.inputGainDb,
                   kOutputCeiling};
   params.d = in.d;
-  deriveInputStage(params.input, state.input, in);
-  deriveGainRider(params.rider, in);
-  deriveLookaheadLimiter(params.lookahead, in);
-  deriveLowEndShaper(params.lowEnd, state.lowEnd, in);
-  deriveDriveClipper(params.drive, in);
-  deriveBandSplit(params.split, in);
+  DerivedParams& p = params;
+  deriveInputStage(p.input, state.input, in);
+  deriveGainRider(p.rider, in);
+  deriveLookaheadLimiter(p.lookahead, in);
+  deriveLowEndShaper(p.lowEnd, state.lowEnd, in);
+  deriveDriveClipper(p.drive, in);
+  deriveBandSplit(p.split, in, p.lowEnd.bandAnalysisMix);
   deriveBandGains(
-      params.bandGains, in,
-      NeighbourVoicing{params.rider.releaseFactor, params.split.bandTrimDb, params.lowEnd.bumpDb});
-  deriveBandLimiters(params.bandLimiters, in);
-  deriveBandAnalysis(params.analysis, state.analysis, in, params.lowEnd.levellerAmount,
-                     params.lowEnd.bandAnalysisMix);
-  deriveBandMix(params.bandMix, in);
-  deriveSpectralBalance(params.balance, in, params.bandLimiters.streamBandDynamics,
-                        params.bandMix.clipMakeupScale, params.bandMix.upperBalanceScale);
-  deriveBandSum(params.bandSum, in);
-  deriveBusShaping(params.bus, in);
-  deriveOutputControl(params.output, in);
-  deriveClipRepair(params.repair, in);
-  deriveTruePeakLimiter(params.truePeak, in);
-  deriveLoadFeedback(params.load, in);
-  seedLoadTargets(params.load, state.load, state.rider.riderTarget, params.output.outputGainTarget);
+      p.bandGains, in,
+      NeighbourVoicing{p.rider.releaseFactor, p.rider.resumeStrength, p.rider.resumeRecovery,
+                       p.rider.releaseShaping, p.split.bandTrimDb, p.lowEnd.bumpDb});
+  deriveBandLimiters(p.bandLimiters, in);
+  deriveBandAnalysis(p.analysis, state.analysis, in, p.lowEnd.levellerAmount,
+                     p.lowEnd.bandAnalysisMix);
+  deriveBandMix(p.bandMix, in);
+  deriveSpectralBalance(p.balance, in, p.bandLimiters.streamBandDynamics, p.bandMix.clipMakeupScale,
+                        p.bandMix.upperBalanceScale);
+  deriveBandSum(p.bandSum, in);
+  deriveBusShaping(p.bus, in);
+  deriveOutputControl(p.output, in);
+  deriveClipRepair(p.repair, in);
+  deriveTruePeakLimiter(p.truePeak, in);
+  deriveLoadFeedback(
+      p.load, in,
+      WatchedVoicing{p.output.densityStart, p.output.densityRange, p.output.densityDepth,
+                     p.output.limitDepth, p.repair.repairAmount, p.rider.silenceThreshold});
+  seedLoadTargets(p.load, state.load, loadTargets);
 }
 
 void Processor::reset() {
-  resetInputStage(state.input, params.input);
-  resetGainRider(state.rider, params.rider);
-  resetLookaheadLimiter(state.lookahead, params.lookahead);
-  resetLowEndShaper(state.lowEnd, params.lowEnd);
-  resetDriveClipper(state.drive, params.drive);
-  resetBandSplit(state.split, params.split);
-  resetBandGains(state.bandGains, params.bandGains);
-  resetBandLimiters(state.bandLimiters, params.bandLimiters);
-  resetBandAnalysis(state.analysis, params.analysis);
-  resetBandMix(state.bandMix, params.bandMix);
-  resetSpectralBalance(state.balance, params.balance);
-  resetBandSum(state.bandSum, params.bandSum);
-  resetBusShaping(state.bus, params.bus);
-  resetOutputControl(state.output, params.output);
-  resetClipRepair(state.repair, params.repair);
-  resetTruePeakLimiter(state.truePeak, params.truePeak);
-  resetLoadFeedback(state.load, params.load, state.rider.riderTarget);
+  const DerivedParams& p = params;
+  resetInputStage(state.input, p.input);
+  resetGainRider(state.rider, p.rider);
+  resetLookaheadLimiter(state.lookahead, p.lookahead);
+  resetLowEndShaper(state.lowEnd, p.lowEnd);
+  resetDriveClipper(state.drive, p.drive);
+  resetBandSplit(state.split, p.split);
+  resetBandGains(state.bandGains, p.bandGains);
+  resetBandLimiters(state.bandLimiters, p.bandLimiters);
+  resetBandAnalysis(state.analysis, p.analysis);
+  resetBandMix(state.bandMix, p.bandMix);
+  resetSpectralBalance(state.balance, p.balance);
+  resetBandSum(state.bandSum, p.bandSum);
+  resetBusShaping(state.bus, p.bus);
+  resetOutputControl(state.output, p.output, loadTargets.outputGainTarget);
+  resetClipRepair(state.repair, p.repair);
+  resetTruePeakLimiter(state.truePeak, p.truePeak);
+  resetLoadFeedback(state.load, p.load, loadTargets);
   bands = BandSignals{};
+  analysisFeeds = AnalysisFeeds{};
+  loadBlockFrames = 0;
 }
 
 void Processor::processBuffer(float* buffer, std::int64_t frames, int channels) {
@@ -115,60 +123,49 @@ StereoFrame Processor::processFrame(float inL, float inR) {
   return runChain(inL, inR);
 }
 
+// The stages in their order. Besides the signal, the only values that cross
+// between stages are named here: the rider's detectors (to the band gains and
+// the load feedback), the low-end taps (to the band analysis), the analysis
+// feeds (from the input stage and the split), the limiters' make-up update and
+// peaks (to the band mix), the output stage's gains (to the repair and the load
+// feedback) and the load feedback's targets.
 StereoFrame Processor::runChain(float inL, float inR) {
   if (!configured) return StereoFrame{0.0f, 0.0f};
+  const DerivedParams& p = params;
+  ChainState& s = state;
   double rawL = 0.0;
   double rawR = 0.0;
   double l = 0.0;
   double r = 0.0;
 
-  runInputStage(params.input, state.input, state.analysis.feeds, inL, inR, rawL, rawR, l, r);
+  runInputStage(p.input, s.input, analysisFeeds, inL, inR, rawL, rawR, l, r);
+  runGainRider(p.rider, s.rider, loadTargets.riderTarget, l, r);
+  runLookaheadLimiter(p.lookahead, s.lookahead, rawL, rawR, l, r);
+  LowEndTaps lowEndTaps;
+  runLowEndShaper(p.lowEnd, s.lowEnd, l, r, lowEndTaps);
+  runBandAnalysis(p.analysis, s.analysis, analysisFeeds, loadTargets.reductionPressure, lowEndTaps,
+                  l, r);
+  runDriveClipper(p.drive, s.drive, l, r);
 
-  runGainRider(params.rider, state.rider, l, r);
+  runBandSplit(p.split, s.split, l, r, bands, analysisFeeds);
+  runBandGains(p.bandGains, s.bandGains, s.rider.out, bands);
+  runBandLimiters(p.bandLimiters, s.bandLimiters, bands);
+  runBandMix(p.bandMix, s.bandMix, s.bandLimiters.out, bands);
+  runSpectralBalance(p.balance, s.balance, bands);
+  runBandSum(p.bandSum, s.bandSum, bands, l, r);
 
-  runLookaheadLimiter(params.lookahead, state.lookahead, rawL, rawR, l, r);
+  runBusShaping(p.bus, s.bus, l, r);
+  runOutputControl(p.output, s.output, loadTargets.outputGainTarget, l, r);
+  runClipRepair(p.repair, s.repair, s.output.out, l, r);
+  const StereoFrame out = runTruePeakLimiter(p.truePeak, s.truePeak, l, r);
 
-  runLowEndShaper(params.lowEnd, state.lowEnd, params.analysis, state.analysis,
-                  state.load.reductionPressure, l, r);
-
-  runDriveClipper(params.drive, state.drive, l, r);
-
-  runBandSplit(params.split, state.split, params.lowEnd.bandAnalysisMix, l, r, bands,
-               state.analysis.feeds);
-
-  runBandGains(
-      params.bandGains, state.bandGains,
-      RiderRelease{state.rider.silenceGate, state.rider.resumeAmount, params.rider.resumeStrength,
-                   params.rider.resumeRecovery, params.rider.releaseShaping},
-      bands);
-
-  runBandLimiters(params.bandLimiters, state.bandLimiters, bands);
-
-  runBandMix(params.bandMix, state.bandMix, params.bandLimiters.streamBandDynamics,
-             state.bandLimiters.makeupUpdate, state.bandLimiters.bandPeak, bands);
-
-  runSpectralBalance(params.balance, state.balance, bands);
-
-  runBandSum(params.bandSum, state.bandSum, bands, l, r);
-
-  runBusShaping(params.bus, state.bus, l, r);
-
-  runOutputControl(params.output, state.output, l, r);
-
-  if (params.repair.repairDelay >= 1) {
-    runClipRepair(params.repair, state.repair, state.output.outputGain, l, r);
-  }
-
-  bool loadBlockDue = false;
-  const StereoFrame out = runTruePeakLimiter(params.truePeak, state.truePeak, l, r, loadBlockDue);
-  if (loadBlockDue) {
+  if (++loadBlockFrames >= kLoadBlockFrames) {
+    loadBlockFrames = 0;
+    const OutputControlOutput& output = s.output.out;
     const LoadFeedbackInputs watched{
-        state.output.peakLevel,     params.output.densityDepth,   state.output.boostGuardGain,
-        state.output.peakLimitGain, params.output.limitDepth,     state.repair.repairGain,
-        params.repair.repairAmount, state.truePeak.tpGain,        state.rider.silenceHold,
-        state.rider.inputPeakHold,  params.rider.silenceThreshold};
-    runLoadFeedback(params.load, state.load, watched, state.rider.riderTarget,
-                    params.output.outputGainTarget);
+        output.peakLevel,  output.boostGuardGain,   output.peakLimitGain,     s.repair.repairGain,
+        s.truePeak.tpGain, s.rider.out.silenceHold, s.rider.out.inputPeakHold};
+    runLoadFeedback(p.load, s.load, watched, loadTargets);
   }
   return out;
 }

@@ -27,8 +27,7 @@
 
 namespace vantle {
 
-// Derived parameter block, one group per stage. Only the derivation writes it,
-// except the targets that the load feedback moves at run time.
+// Derived parameter block, one group per stage. Only the derivation writes it.
 struct DerivedParams {
   double d = 0.0;  // adapt fraction of the last derivation
   InputStageParams input;
@@ -78,6 +77,13 @@ struct Processor {
   DerivedParams params;
   ChainState state;
   BandSignals bands;
+  // The values that run against the signal: sums the input stage and the
+  // six-band split add for the band analysis earlier in the chain, and the
+  // targets the load feedback at the end of the chain sets for the rider, the
+  // band analysis and the output gain.
+  AnalysisFeeds analysisFeeds;
+  LoadTargets loadTargets;
+  int loadBlockFrames = 0;  // frames since the last load-feedback update, 0..63
   // False until the first setSampleRate: no parameters exist yet, and
   // processFrame answers silence without touching any state.
   bool configured = false;

@@ -43,9 +43,8 @@ double bassThinScore(double bassDb) {
 
 // The analysis block, every 16th frame: the slow measurements, the scores,
 // their smoothing and the equaliser gains.
-void runAnalysisBlock(const BandAnalysisParams& p, BandAnalysisState& s, double reductionPressure,
-                      double peak) {
-  AnalysisFeeds& f = s.feeds;
+void runAnalysisBlock(const BandAnalysisParams& p, BandAnalysisState& s, AnalysisFeeds& f,
+                      double reductionPressure, double peak) {
   if (f.lowContentFrames > 0) {
     const double n = static_cast<double>(f.lowContentFrames);
     s.lowContentMean = glide(s.lowContentMean, f.lowContentSum / n, p.lowContentMeanPole);
@@ -222,6 +221,7 @@ void deriveBandAnalysis(BandAnalysisParams& p, BandAnalysisState& s, const Deriv
                         double levellerAmount, double bandAnalysisMix) {
   const double fs = in.fs;
   p.fs = fs;
+  p.analysisMix = bandAnalysisMix;
   for (int i = 0; i < kAnalysisCorners; ++i) {
     designLowPass(p.analysisBank[i], minOf(0.45 * fs, kAnalysisCornerHz[i]), kAnalysisQ, fs);
     s.bank[0][i].c = p.analysisBank[i];
@@ -294,8 +294,9 @@ void resetBandAnalysis(BandAnalysisState& s, const BandAnalysisParams& p) {
   s.lowEndPeakRight.c = peak;
 }
 
-void lowEndAnalysis(const BandAnalysisParams& p, BandAnalysisState& s, double reductionPressure,
-                    double pL, double pR, double eL, double eR, double& oL, double& oR) {
+void lowEndAnalysis(const BandAnalysisParams& p, BandAnalysisState& s, AnalysisFeeds& feeds,
+                    double reductionPressure, double pL, double pR, double eL, double eR,
+                    double& oL, double& oR) {
   BiquadSection* bl = s.bank[0];
   BiquadSection* br = s.bank[1];
   const double l70L = runBiquad(bl[0], pL);
@@ -341,7 +342,7 @@ void lowEndAnalysis(const BandAnalysisParams& p, BandAnalysisState& s, double re
 
   if (++s.blockCounter >= 16) {
     s.blockCounter = 0;
-    runAnalysisBlock(p, s, reductionPressure, peak);
+    runAnalysisBlock(p, s, feeds, reductionPressure, peak);
   }
 
   s.bumpKeep = glide(s.bumpKeep, s.bumpKeepTarget,
@@ -356,6 +357,18 @@ void lowEndAnalysis(const BandAnalysisParams& p, BandAnalysisState& s, double re
 
   oL = runBiquad(s.lowEndPeakLeft, runBiquad(s.lowEndShelfLeft, xL));
   oR = runBiquad(s.lowEndPeakRight, runBiquad(s.lowEndShelfRight, xR));
+}
+
+void runBandAnalysis(const BandAnalysisParams& p, BandAnalysisState& s, AnalysisFeeds& feeds,
+                     double reductionPressure, const LowEndTaps& taps, double& left,
+                     double& right) {
+  if (!(p.analysisMix > 1e-7)) return;
+  double oL = 0.0;
+  double oR = 0.0;
+  lowEndAnalysis(p, s, feeds, reductionPressure, taps.enteringL, taps.enteringR, taps.bumpedL,
+                 taps.bumpedR, oL, oR);
+  left = left + (oL - left) * p.analysisMix;
+  right = right + (oR - right) * p.analysisMix;
 }
 
 }  // namespace vantle

@@ -6,6 +6,7 @@
 
 #include "engine/dsp/filters.h"
 #include "engine/settings.h"
+#include "engine/stages/low_end_shaper.h"
 
 namespace vantle {
 
@@ -16,7 +17,8 @@ constexpr int kAnalysisCorners = 4;
 // Derived parameters (written by the derivation only). Poles named c(tau) move
 // once per frame, b(tau) once per 16-frame analysis block.
 struct BandAnalysisParams {
-  double fs = 48000.0;                                     // design rate of the equaliser
+  double fs = 48000.0;       // design rate of the equaliser
+  double analysisMix = 0.0;  // share of the analysed pair in the output; off unless above 1e-7
   BiquadCoefficients analysisBank[kAnalysisCorners] = {};  // low-passes at 70, 250, 420, 3700 Hz
   double fastPowerRise = 0.0;                              // c(0.55)
   double fastPowerFall = 0.0;                              // c(3)
@@ -54,7 +56,8 @@ struct BandAnalysisParams {
 };
 
 // Sums that the input stage and the six-band split add to every frame and
-// this stage reads and clears every 16 frames.
+// this stage reads and clears every 16 frames. The split runs later in the
+// frame than this stage, so its sums are those of the frames before.
 struct AnalysisFeeds {
   double lowContentSum = 0.0;
   double inputPowerSum = 0.0;
@@ -66,7 +69,6 @@ struct AnalysisFeeds {
 
 // Run-time state. Rates: frame = every frame, block = every 16th frame,
 // redesign = every 64th frame. Reset values in brackets.
-//   feeds                  sums fed by the input stage and the split, linear power [0]
 //   bank[ch][corner]       analysis low-pass memories, frame [0; coefficients kept]
 //   lowEndShelf*, lowEndPeak*  equaliser sections, frame; coefficients redesign [memories 0]
 //   fast/slow*Power        tracked band powers, linear power, frame [0]
@@ -86,7 +88,6 @@ struct AnalysisFeeds {
 //   bumpKeepTarget         share of the 65 Hz bump to keep, block [1]
 //   bumpKeep               the same, smoothed, frame [1]
 struct BandAnalysisState {
-  AnalysisFeeds feeds;
   BiquadSection bank[2][kAnalysisCorners] = {};
   BiquadSection lowEndShelfLeft;
   BiquadSection lowEndShelfRight;
@@ -150,9 +151,15 @@ void deriveBandAnalysis(BandAnalysisParams& p, BandAnalysisState& s, const Deriv
                         double levellerAmount, double bandAnalysisMix);
 // Clears every memory including the bank's; the equaliser keeps its coefficients.
 void resetBandAnalysis(BandAnalysisState& s, const BandAnalysisParams& p);
-// Called by the low-end shaper while its band-analysis mix is above 1e-7:
-// (pL, pR) enter the shaper, (eL, eR) are the same pair after the 65 Hz bump.
-void lowEndAnalysis(const BandAnalysisParams& p, BandAnalysisState& s, double reductionPressure,
-                    double pL, double pR, double eL, double eR, double& oL, double& oR);
+// One frame of the analysis and its equaliser: (pL, pR) enter the low-end
+// shaper, (eL, eR) are the same pair after the 65 Hz bump; (oL, oR) receive
+// the equalised pair. Reads and clears the feeds every 16 frames.
+void lowEndAnalysis(const BandAnalysisParams& p, BandAnalysisState& s, AnalysisFeeds& feeds,
+                    double reductionPressure, double pL, double pR, double eL, double eR,
+                    double& oL, double& oR);
+// The stage in the chain: while the mix is above 1e-7, blends the analysed
+// pair into (left, right), the low-end shaper's output; otherwise nothing runs.
+void runBandAnalysis(const BandAnalysisParams& p, BandAnalysisState& s, AnalysisFeeds& feeds,
+                     double reductionPressure, const LowEndTaps& taps, double& left, double& right);
 
 }  // namespace vantle

@@ -92,6 +92,9 @@ void deriveBandGains(BandGainsParams& p, const DeriveInputs& in, const Neighbour
   p.lowerReleaseFast = blend * timePole(0.055 * r + 0.06, fs) + (1.0 - blend) * p.upperReleaseFast;
   p.lowerReleaseSlow = blend * timePole(0.1 * r + 0.18, fs) + (1.0 - blend) * p.upperReleaseSlow;
   p.silenceRelease = timePole(2.5, fs);
+  p.resumeStrength = n.resumeStrength;
+  p.resumeRecovery = n.resumeRecovery;
+  p.releaseShaping = n.releaseShaping;
 
   p.bandDepth = v.depth / 100.0;
   p.lowLink = v.lowLink / 100.0;
@@ -114,15 +117,15 @@ void resetBandGains(BandGainsState& s, const BandGainsParams& p) {
   s = BandGainsState{};
 }
 
-void runBandGains(const BandGainsParams& p, BandGainsState& s, const RiderRelease& rider,
+void runBandGains(const BandGainsParams& p, BandGainsState& s, const RiderOutput& rider,
                   BandSignals& bands) {
   // During a pause the trackers lean towards the 2.5 s release; just after
   // one they recover at the rider's fast resume pace.
   const double gate = rider.silenceGate;
-  const double k = (0.45 * rider.resumeStrength + 0.35) * rider.resumeAmount;
+  const double k = (0.45 * p.resumeStrength + 0.35) * rider.resumeAmount;
   const auto adapted = [&](double r) {
     return ((1.0 - 0.78 * gate) * r + 0.78 * gate * p.silenceRelease) * (1.0 - k) +
-           k * rider.resumeRecovery;
+           k * p.resumeRecovery;
   };
   const double lowerFast = adapted(p.lowerReleaseFast);
   const double lowerSlow = adapted(p.lowerReleaseSlow);
@@ -138,11 +141,10 @@ void runBandGains(const BandGainsParams& p, BandGainsState& s, const RiderReleas
     const double level = peak * scale;
     if (b < 2) {
       g[b] = trackLimitGain(s.tracker[b], level, p.bandThreshold[b], p.bandAttack[b], lowerFast,
-                            lowerSlow, rider.releaseShaping);
+                            lowerSlow, p.releaseShaping);
     } else {
-      g[b] =
-          trackRatioGain(s.tracker[b], level, p.bandThreshold[b], p.bandAttack[b], upperFast,
-                         upperSlow, rider.releaseShaping, kRatio[b], kKneeWidth[b], kGainFloor[b]);
+      g[b] = trackRatioGain(s.tracker[b], level, p.bandThreshold[b], p.bandAttack[b], upperFast,
+                            upperSlow, p.releaseShaping, kRatio[b], kKneeWidth[b], kGainFloor[b]);
     }
   }
 

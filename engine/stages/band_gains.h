@@ -7,6 +7,7 @@
 #include "engine/dsp/curves.h"
 #include "engine/dsp/filters.h"
 #include "engine/settings.h"
+#include "engine/stages/gain_rider.h"
 
 namespace vantle {
 
@@ -22,6 +23,9 @@ struct BandGainsParams {
   double lowerReleaseFast = 0.0;  // release poles of bands 0 and 1
   double lowerReleaseSlow = 0.0;
   double silenceRelease = 0.0;  // 2.5 s pole, blended in during pauses
+  double resumeStrength = 0.0;  // the rider's resume strength, fraction
+  double resumeRecovery = 0.0;  // the rider's fast recovery pole after a pause
+  double releaseShaping = 0.0;  // the rider's release shaping: the trackers' depth argument
   double bandDepth = 1.0;       // share of each tracker's reduction that is applied
   double lowLink = 0.0;         // pull of bands 0 and 1 towards their geometric mean
   double topLink = 0.0;         // 0: band 5 takes band 4's gain; 1: the smaller of the two
@@ -48,27 +52,21 @@ struct BandGainsState {
   double bandGain[kBands] = {1.0, 1.0, 1.0, 1.0, 1.0, 1.0};
 };
 
-// The rider's pause and resume detectors of this frame, with the rider
-// parameters that shape how the band trackers release.
-struct RiderRelease {
-  double silenceGate;     // 0..1
-  double resumeAmount;    // 0..1
-  double resumeStrength;  // fraction
-  double resumeRecovery;  // pole
-  double releaseShaping;  // the trackers' depth argument
-};
-
 // Voicing values of the neighbouring stages that voice the trackers too.
 struct NeighbourVoicing {
   double riderReleaseFactor;  // the rider's release factor R
+  double resumeStrength;      // the rider's resume strength, fraction
+  double resumeRecovery;      // the rider's resume recovery pole
+  double releaseShaping;      // the rider's release shaping, fraction
   double bandTrimDb;          // the split's band trim Tb, dB
   double bumpDb;              // the low-end shaper's 65 Hz bump, dB
 };
 
 void deriveBandGains(BandGainsParams& p, const DeriveInputs& in, const NeighbourVoicing& n);
 void resetBandGains(BandGainsState& s, const BandGainsParams& p);
-// Reads bandSignal; writes clippedBand and gainedBand.
-void runBandGains(const BandGainsParams& p, BandGainsState& s, const RiderRelease& rider,
+// Reads bandSignal and the rider's pause and resume detectors of this frame;
+// writes clippedBand and gainedBand.
+void runBandGains(const BandGainsParams& p, BandGainsState& s, const RiderOutput& rider,
                   BandSignals& bands);
 
 }  // namespace vantle

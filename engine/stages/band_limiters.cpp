@@ -68,18 +68,18 @@ void runBandLimiters(const BandLimitersParams& p, BandLimitersState& s, BandSign
   if (!p.streamBandDynamics) return;
 
   s.frameCounter += 1;
-  s.makeupUpdate = s.frameCounter >= kMakeupInterval;
-  if (s.makeupUpdate) s.frameCounter = 0;
+  s.out.makeupUpdate = s.frameCounter >= kMakeupInterval;
+  if (s.out.makeupUpdate) s.frameCounter = 0;
 
   // How much the band gain took off each low band's peak since the last update.
   for (int k = 0; k < kMakeupBands; ++k) {
-    s.bandPeak[k] = peakOf(bands.bandSignal, k) + 1e-7;
-    const double ratio = s.bandPeak[k] / (peakOf(bands.gainedBand, k) + 1e-7);
+    s.out.bandPeak[k] = peakOf(bands.bandSignal, k) + 1e-7;
+    const double ratio = s.out.bandPeak[k] / (peakOf(bands.gainedBand, k) + 1e-7);
     s.reductionHold[k] = maxOf(s.reductionHold[k], ratio);
   }
 
   // Block-rate make-up: the only logarithms and exponentials of this path.
-  if (s.makeupUpdate) {
+  if (s.out.makeupUpdate) {
     for (int k = 0; k < kMakeupBands; ++k) {
       const double db = linearToDb(maxOf(1e-7, s.reductionHold[k]));
       const double target =

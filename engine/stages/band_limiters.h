@@ -42,26 +42,31 @@ struct BandLimitersParams {
   double sampleRate = 48000.0;             // for the depth-dependent release
 };
 
+// What the limiters hand on to the band mix in the same frame.
+//   makeupUpdate     true on the frame the make-up counter wrapped; per frame; reset false
+//   bandPeak         this frame's reference peak of bands 0..2 plus 1e-7; per frame; reset 0
+struct BandLimitersOutput {
+  bool makeupUpdate = false;
+  double bandPeak[kMakeupBands] = {};
+};
+
 // Run-time state.
+//   out              the values above
 //   frameCounter     frames since the last make-up update, 0..15; per frame; reset 0
-//   makeupUpdate     true on the frame the counter wrapped; per frame; reset false
 //   reductionHold    peak ratio before/after the band gain since the last update (linear,
 //                    bands 0..2); per frame, cleared every 16 frames; reset 1
 //   makeupDb         smoothed make-up in dB (bands 0..2); every 16 frames; reset 0
 //   bandMakeupGain   linear of makeupDb; every 16 frames; reset 1
 //   bandReductionDb  limiter reduction in dB per band, 0 at rest; per frame; reset 0
 //   bandLimitGain    limiter gain per band (linear); per frame; reset 1
-//   bandPeak         this frame's reference peak of bands 0..2 plus 1e-7, read by the
-//                    band mix; per frame; reset 0
 struct BandLimitersState {
+  BandLimitersOutput out;
   std::int32_t frameCounter = 0;
-  bool makeupUpdate = false;
   double reductionHold[kMakeupBands] = {1.0, 1.0, 1.0};
   double makeupDb[kMakeupBands] = {};
   double bandMakeupGain[kMakeupBands] = {1.0, 1.0, 1.0};
   double bandReductionDb[kBands] = {};
   double bandLimitGain[kBands] = {1.0, 1.0, 1.0, 1.0, 1.0, 1.0};
-  double bandPeak[kMakeupBands] = {};
 };
 
 void deriveBandLimiters(BandLimitersParams& p, const DeriveInputs& in);

@@ -27,6 +27,7 @@ constexpr double kMakeupOffsetDb[kMakeupBands] = {0.18, 0.18, 0.25};
 
 void deriveBandMix(BandMixParams& p, const DeriveInputs& in) {
   const StreamDynamicsVoicing sd = streamDynamicsVoicing(in);
+  p.streamBandDynamics = sd.on;
   double thresholdDb[kBands];
   bandLimitThresholds(thresholdDb, sd.h, sd.v);
   for (int k = 0; k < kBands; ++k) p.bandClipCeiling[k] = dbToLinear(thresholdDb[k]);
@@ -61,9 +62,9 @@ void resetBandMix(BandMixState& s, const BandMixParams& p) {
   s = BandMixState{};
 }
 
-void runBandMix(const BandMixParams& p, BandMixState& s, bool streamBandDynamics, bool makeupUpdate,
-                const double (&bandPeak)[kMakeupBands], BandSignals& bands) {
-  if (!streamBandDynamics) {
+void runBandMix(const BandMixParams& p, BandMixState& s, const BandLimitersOutput& limiters,
+                BandSignals& bands) {
+  if (!p.streamBandDynamics) {
     for (int c = 0; c < kChannels; ++c)
       for (int k = 0; k < kBands; ++k) bands.mixedBand[c][k] = bands.gainedBand[c][k];
     return;
@@ -82,11 +83,11 @@ void runBandMix(const BandMixParams& p, BandMixState& s, bool streamBandDynamics
   // the band lost since then, not only this clipper.
   for (int k = 0; k < kMakeupBands; ++k) {
     const double peak = stereoPeak(clipped[0][k], clipped[1][k]);
-    s.clipRatioPeak[k] = maxOf(s.clipRatioPeak[k], bandPeak[k] / (peak + 1e-7));
+    s.clipRatioPeak[k] = maxOf(s.clipRatioPeak[k], limiters.bandPeak[k] / (peak + 1e-7));
   }
 
   // Block-rate make-up, on the frames the band limiters' counter wrapped.
-  if (makeupUpdate) {
+  if (limiters.makeupUpdate) {
     for (int k = 0; k < kMakeupBands; ++k) {
       const double e = linearToDb(maxOf(1e-7, s.clipRatioPeak[k]));
       const double target =

@@ -12,6 +12,7 @@ namespace vantle {
 // Derived parameters (written by the derivation only). Outside stream mode
 // every value is neutral.
 struct BandMixParams {
+  bool streamBandDynamics = false;      // off: the mix passes the gained bands through
   double bandClipCeiling[kBands] = {};  // linear of each band's limiter threshold
   double presenceClipTrim = 1.0;        // on bands 3 and 4 before their clipper
   double airClipTrim = 1.0;             // on band 5 before its clipper
@@ -40,7 +41,7 @@ void resetBandMix(BandMixState& s, const BandMixParams& p);
 // Writes mixedBand. With the stream band dynamics off it is gainedBand, bit for
 // bit, and no state moves; otherwise it reads limitedBand and the limiters'
 // reference peaks and update flag of this frame.
-void runBandMix(const BandMixParams& p, BandMixState& s, bool streamBandDynamics, bool makeupUpdate,
-                const double (&bandPeak)[kMakeupBands], BandSignals& bands);
+void runBandMix(const BandMixParams& p, BandMixState& s, const BandLimitersOutput& limiters,
+                BandSignals& bands);
 
 }  // namespace vantle

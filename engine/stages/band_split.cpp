@@ -36,7 +36,8 @@ SplitVoicing splitVoicing(ProcessingMode mode, double d) {
 
 }  // namespace
 
-void deriveBandSplit(BandSplitParams& p, const DeriveInputs& in) {
+void deriveBandSplit(BandSplitParams& p, const DeriveInputs& in, double bandAnalysisMix) {
+  p.feedsAnalysis = bandAnalysisMix > 1e-7;
   const SplitVoicing v = splitVoicing(in.mode, in.d);
   // Positive trims count 35 %.
   p.bandTrimDb = v.trimDb;
@@ -65,8 +66,8 @@ void resetBandSplit(BandSplitState& s, const BandSplitParams& p) {
   s = BandSplitState{};
 }
 
-void runBandSplit(const BandSplitParams& p, BandSplitState& s, double bandAnalysisMix, double left,
-                  double right, BandSignals& bands, AnalysisFeeds& feeds) {
+void runBandSplit(const BandSplitParams& p, BandSplitState& s, double left, double right,
+                  BandSignals& bands, AnalysisFeeds& feeds) {
   const double x[kChannels] = {left * p.bandTrim, right * p.bandTrim};
   double b[kChannels][kBands];
   for (int ch = 0; ch < kChannels; ++ch) {
@@ -132,7 +133,7 @@ void runBandSplit(const BandSplitParams& p, BandSplitState& s, double bandAnalys
     out[5] = b[ch][5] * ag;
   }
 
-  if (bandAnalysisMix > 1e-7) {
+  if (p.feedsAnalysis) {
     const double* l = bands.bandSignal[0];
     const double* r = bands.bandSignal[1];
     feeds.band0PowerSum += 0.5 * (l[0] * l[0] + r[0] * r[0]);

@@ -28,8 +28,9 @@ struct BandSplitParams {
   double presenceMaxCutDb = 0.0;
   double airMaxBoostDb = 0.0;
   double airMaxCutDb = 0.0;
-  double presenceLift = 1.0;  // fixed linear lift of bands 3 and 4
-  double airLift = 1.0;       // fixed linear lift of band 5
+  double presenceLift = 1.0;   // fixed linear lift of bands 3 and 4
+  double airLift = 1.0;        // fixed linear lift of band 5
+  bool feedsAnalysis = false;  // the band analysis runs: add to its band-balance sums
 };
 
 // The two cascaded one-poles of one crossover low-pass.
@@ -56,11 +57,12 @@ struct BandSplitState {
   double airGain = 1.0;
 };
 
-void deriveBandSplit(BandSplitParams& p, const DeriveInputs& in);
+// bandAnalysisMix: the low-end shaper's share of the band analysis.
+void deriveBandSplit(BandSplitParams& p, const DeriveInputs& in, double bandAnalysisMix);
 void resetBandSplit(BandSplitState& s, const BandSplitParams& p);
-// Writes bands.bandSignal. While the band analysis runs (bandAnalysisMix above
-// 1e-7) the powers of bands 0 and 1 are added to its band-balance sums.
-void runBandSplit(const BandSplitParams& p, BandSplitState& s, double bandAnalysisMix, double left,
-                  double right, BandSignals& bands, AnalysisFeeds& feeds);
+// Writes bands.bandSignal. While the band analysis runs the powers of bands 0
+// and 1 are added to its band-balance sums.
+void runBandSplit(const BandSplitParams& p, BandSplitState& s, double left, double right,
+                  BandSignals& bands, AnalysisFeeds& feeds);
 
 }  // namespace vantle

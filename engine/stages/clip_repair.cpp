@@ -211,8 +211,9 @@ double periodicityScore(const ClipRepairParams& p, const ClipRepairState& s, std
   return best > 0.0 ? best : 0.0;
 }
 
-void runClipRepair(const ClipRepairParams& p, ClipRepairState& s, double outputGain, double& left,
-                   double& right) {
+void runClipRepair(const ClipRepairParams& p, ClipRepairState& s, const OutputControlOutput& output,
+                   double& left, double& right) {
+  if (p.repairDelay < 1) return;
   const double ceiling = p.outputCeiling;
   const int i = s.writeIndex;
   double* rawL = s.rawRing[0].get();
@@ -223,7 +224,7 @@ void runClipRepair(const ClipRepairParams& p, ClipRepairState& s, double outputG
   std::uint8_t* over = s.overRing.get();
 
   // Store the frame with the ceiling and gain of the output gain it carries.
-  const double g = outputGain > 1.0 ? outputGain : 1.0;
+  const double g = output.outputGain > 1.0 ? output.outputGain : 1.0;
   const double l = ceiling / g;
   rawL[i] = left;
   rawR[i] = right;

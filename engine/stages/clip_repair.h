@@ -10,6 +10,7 @@
 #include <memory>
 
 #include "engine/settings.h"
+#include "engine/stages/output_control.h"
 
 namespace vantle {
 
@@ -101,9 +102,9 @@ double repairKnee(double x, double ceiling, double kneeStart);
 // interval earlier, over the stored onsets and lags stretched by up to 4 %.
 double periodicityScore(const ClipRepairParams& p, const ClipRepairState& s, std::int64_t n);
 
-// One frame, in place; outputGain is the output stage's gliding gain. Call only
-// when p.repairDelay >= 1.
-void runClipRepair(const ClipRepairParams& p, ClipRepairState& s, double outputGain, double& left,
-                   double& right);
+// One frame, in place, reading the output stage's gliding gain. Does nothing
+// where the repair is off (podcast mode: no repair delay).
+void runClipRepair(const ClipRepairParams& p, ClipRepairState& s, const OutputControlOutput& output,
+                   double& left, double& right);
 
 }  // namespace vantle

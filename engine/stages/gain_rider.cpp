@@ -69,7 +69,7 @@ RiderVoicing riderVoicing(ProcessingMode mode, double d) {
 // that slows down the deeper the gain cuts, switches to the slow silence
 // recovery while the gate is open and to the fast resume recovery while the
 // programme returns.
-double rideGain(const GainRiderParams& p, const GainRiderState& s, double g, double t) {
+double rideGain(const GainRiderParams& p, const RiderOutput& s, double g, double t) {
   const double x = clampValue((1.0 - g) / 0.75, 0.0, 1.0);
   const double slow = 0.15 * p.releaseShaping;
   const double k = (0.16 * p.resumeStrength + 0.06) * s.resumeAmount;
@@ -131,13 +131,14 @@ void deriveGainRider(GainRiderParams& p, const DeriveInputs& in) {
 void resetGainRider(GainRiderState& s, const GainRiderParams& p) {
   (void)p;
   s = GainRiderState{};
-  s.riderTarget = dbToLinear(kRiderTargetDb);
 }
 
-void runGainRider(const GainRiderParams& p, GainRiderState& s, double& left, double& right) {
+void runGainRider(const GainRiderParams& p, GainRiderState& s, double riderTarget, double& left,
+                  double& right) {
+  RiderOutput& out = s.out;
   const double xL = left;
   const double xR = right;
-  s.inputPeakHold = maxOf(s.inputPeakHold * p.inputPeakDecay, stereoPeak(xL, xR));
+  out.inputPeakHold = maxOf(out.inputPeakHold * p.inputPeakDecay, stereoPeak(xL, xR));
 
   const double tL = xL * p.riderTrim;
   const double tR = xR * p.riderTrim;
@@ -159,7 +160,7 @@ void runGainRider(const GainRiderParams& p, GainRiderState& s, double& left, dou
   s.heldLevel = maxOf(s.heldLevel * p.heldLevelDecay, fullLevel);
   const double present = fullLevel >= p.silenceThreshold ? 1.0 : 0.0;
   const double quiet = s.heldLevel < p.silenceThreshold ? 1.0 : 0.0;
-  const double oldHold = s.silenceHold;
+  const double oldHold = out.silenceHold;
   s.silenceMemory = maxOf(oldHold, s.silenceMemory * p.resumeHoldDecay);
   double hold;
   if (present > 0.0) {
@@ -167,32 +168,32 @@ void runGainRider(const GainRiderParams& p, GainRiderState& s, double& left, dou
   } else {
     hold = glide(oldHold, quiet, quiet > oldHold ? p.silenceRise : p.silenceFall);
   }
-  s.silenceHold = clampValue(hold, 0.0, 1.0);
-  s.silenceGate = (1.0 - present) * s.silenceHold;
+  out.silenceHold = clampValue(hold, 0.0, 1.0);
+  out.silenceGate = (1.0 - present) * out.silenceHold;
   s.resumeLevel = present * clampValue(maxOf(s.silenceMemory, oldHold) * p.resumeScale, 0.0, 1.0);
-  s.resumeAmount = maxOf(s.resumeLevel, s.resumeAmount * p.resumeHoldDecay);
+  out.resumeAmount = maxOf(s.resumeLevel, out.resumeAmount * p.resumeHoldDecay);
   if (present > 0.0) s.silenceMemory = s.silenceMemory * p.resumeHoldDecay;
-  if (s.resumeAmount > 0.0) {
+  if (out.resumeAmount > 0.0) {
     // Returning programme pulls the envelopes to its level faster than the
     // attack alone would, in proportion to how long the pause was.
-    const double k = 1.0 - s.resumeAmount * (1.0 - p.resumeFollow);
+    const double k = 1.0 - out.resumeAmount * (1.0 - p.resumeFollow);
     s.lowEnvelope = glide(s.lowEnvelope, lowLevel, k);
     s.highEnvelope = glide(s.highEnvelope, highLevel, k);
   }
 
   const double lowTarget0 =
-      clampValue(s.riderTarget / maxOf(1e-6, s.lowEnvelope), p.riderMinGain, p.riderMaxGain);
+      clampValue(riderTarget / maxOf(1e-6, s.lowEnvelope), p.riderMinGain, p.riderMaxGain);
   double highTarget =
-      clampValue(s.riderTarget / maxOf(1e-6, s.highEnvelope), p.riderMinGain, p.riderMaxGain);
+      clampValue(riderTarget / maxOf(1e-6, s.highEnvelope), p.riderMinGain, p.riderMaxGain);
   double lowTarget = lowTarget0 * (1.0 - p.riderHighWeight) + highTarget * p.riderHighWeight;
-  const double gate = s.silenceGate;
+  const double gate = out.silenceGate;
   if (gate > 0.0) {
     // While silent the gains may fall but not rise.
     lowTarget = (1.0 - gate) * lowTarget + gate * minOf(s.lowRegionGain, lowTarget);
     highTarget = (1.0 - gate) * highTarget + gate * minOf(s.highRegionGain, highTarget);
   }
-  double lowGain = rideGain(p, s, s.lowRegionGain, lowTarget);
-  double highGain = rideGain(p, s, s.highRegionGain, highTarget);
+  double lowGain = rideGain(p, out, s.lowRegionGain, lowTarget);
+  double highGain = rideGain(p, out, s.highRegionGain, highTarget);
   const double drift = (1.0 - p.idleDrift) * gate;
   onePole(lowGain, p.idleGain, drift);
   onePole(highGain, p.idleGain, drift);

@@ -39,29 +39,33 @@ struct GainRiderParams {
   double saturationMakeup = 1.0;
 };
 
-// Run-time state; every value moves per frame. Reset values in brackets.
+// What the rider hands on each frame: its pause and resume detectors, read by
+// the band gain computers in the same frame and by the load feedback at its
+// block update.
+//   silenceGate       0..1, silenceHold while this frame is silent [0]
+//   resumeAmount      decaying hold of the resume strength, 0..1 [0]
+//   silenceHold       0..1, how long and deep the input has been silent [0]
 //   inputPeakHold     decaying peak of the input, both channels, linear [0]
+struct RiderOutput {
+  double silenceGate = 0.0;
+  double resumeAmount = 0.0;
+  double silenceHold = 0.0;
+  double inputPeakHold = 0.0;
+};
+
+// Run-time state; every value moves per frame. Reset values in brackets.
+//   out               the detectors above
 //   splitLow[ch]      200 Hz low-pass memory of the trimmed input [0]
 //   lowEnvelope       level envelope of the region below 200 Hz, linear [0]
 //   highEnvelope      level envelope of the region above 200 Hz, linear [0]
 //   heldLevel         decaying peak of the trimmed full-band level [0]
-//   silenceHold       0..1, how long and deep the input has been silent [0]
 //   silenceMemory     decaying memory of silenceHold [0]
-//   silenceGate       0..1, silenceHold while this frame is silent [0]
 //   resumeLevel       this frame's resume strength, 0..1 [0]
-//   resumeAmount      decaying hold of resumeLevel, 0..1 [0]
 //   lowRegionGain     smoothed linear gain below 200 Hz [1]
 //   highRegionGain    smoothed linear gain above 200 Hz [1]
 //   saturatorState    previous shaped sample per channel [0]
-//   riderTarget       linear target level [linear of -17 dB]; the load
-//                     feedback moves it every 64 frames
 struct GainRiderState {
-  // Published for later stages in the same frame.
-  double silenceGate = 0.0;
-  double resumeAmount = 0.0;
-  double inputPeakHold = 0.0;
-  double silenceHold = 0.0;
-  double riderTarget = 0.14125375446227542;
+  RiderOutput out;
   double splitLow[2] = {};
   double lowEnvelope = 0.0;
   double highEnvelope = 0.0;
@@ -73,11 +77,14 @@ struct GainRiderState {
   SineShapeState saturatorState[2];
 };
 
-// Target level of the rider after a reset, dB.
+// Target level of the rider with no lift and no load, dB: where every reset
+// puts it and where the load feedback moves it from.
 constexpr double kRiderTargetDb = -17.0;
 
 void deriveGainRider(GainRiderParams& p, const DeriveInputs& in);
 void resetGainRider(GainRiderState& s, const GainRiderParams& p);
-void runGainRider(const GainRiderParams& p, GainRiderState& s, double& left, double& right);
+// riderTarget: the linear level the rider aims at, set by the load feedback.
+void runGainRider(const GainRiderParams& p, GainRiderState& s, double riderTarget, double& left,
+                  double& right);
 
 }  // namespace vantle

@@ -1,6 +1,8 @@
 #include "engine/stages/load_feedback.h"
 
 #include "engine/dsp/conversions.h"
+#include "engine/stages/gain_rider.h"
+#include "engine/stages/output_control.h"
 
 namespace vantle {
 
@@ -12,78 +14,56 @@ inline double pressureOf(double loadDb) { return sat(loadDb / 0.6); }
 
 // Both targets follow from the load and the lift: the output gain loses
 // 0.9 dB and the rider target 0.35 dB per dB of load.
-void writeTargets(const LoadFeedbackParams& p, const LoadFeedbackState& s, double& riderTarget,
-                  double& outputGainTarget) {
-  const double outDb = -(0.9 * s.loadDb + p.outputLevelOffset);
-  outputGainTarget = dbToLinear(outDb > 0.0 ? outDb : 0.0);
-  riderTarget = dbToLinear(s.riderLiftDb + p.riderTargetBaseDb - 0.35 * s.loadDb);
+void writeTargets(const LoadFeedbackParams& p, const LoadFeedbackState& s, LoadTargets& targets) {
+  targets.outputGainTarget = outputGainTargetFor(s.loadDb, p.outputLevelOffset);
+  targets.riderTarget = dbToLinear(s.riderLiftDb + kRiderTargetDb - 0.35 * s.loadDb);
 }
 
 }  // namespace
 
-void deriveLoadFeedback(LoadFeedbackParams& p, const DeriveInputs& in) {
-  const double d = in.d;
-  const double k = streamVoicing(d);
+void deriveLoadFeedback(LoadFeedbackParams& p, const DeriveInputs& in, const WatchedVoicing& w) {
+  const double k = streamVoicing(in.d);
   const double fs = in.fs;
-  p.outputCeiling = in.outputCeiling;
-  double offset = 0.0;
-  switch (in.mode) {
-    case ProcessingMode::stream:
-      p.loadDepth = k;
-      p.riderLift = 3.0 * k;
-      offset = -0.8 - 0.6 * k;
-      break;
-    case ProcessingMode::limiter:
-      p.loadDepth = 0.0;
-      p.riderLift = 0.0;
-      offset = -2.0 - d;
-      break;
-    default:
-      p.loadDepth = 0.0;
-      p.riderLift = 0.0;
-      offset = -1.5;
-      break;
-  }
-  p.outputLevelOffset = clampValue(offset, -24.0, 6.0);
-  p.riderTargetBaseDb = -17.0;
-  p.riderLiftRise = blockPole(6.0, fs, 64.0);
-  p.riderLiftFall = blockPole(1.5, fs, 64.0);
-  p.loadRise = blockPole(1.8, fs, 64.0);
-  p.loadFall = blockPole(8.0, fs, 64.0);
+  const bool stream = in.mode == ProcessingMode::stream;
+  p.loadDepth = stream ? k : 0.0;
+  p.riderLift = stream ? 3.0 * k : 0.0;
+  p.outputLevelOffset = outputLevelOffsetDb(in.mode, in.d);
+  p.riderLiftRise = blockPole(6.0, fs, kLoadBlockFrames);
+  p.riderLiftFall = blockPole(1.5, fs, kLoadBlockFrames);
+  p.loadRise = blockPole(1.8, fs, kLoadBlockFrames);
+  p.loadFall = blockPole(8.0, fs, kLoadBlockFrames);
+  p.watched = w;
 }
 
-void resetLoadFeedback(LoadFeedbackState& s, const LoadFeedbackParams& p, double& riderTarget) {
-  s.reductionPressure = 0.0;
-  s.loadDb = 0.0;
-  s.riderLiftDb = 0.0;
-  riderTarget = dbToLinear(p.riderTargetBaseDb);
+void resetLoadFeedback(LoadFeedbackState& s, const LoadFeedbackParams& p, LoadTargets& targets) {
+  (void)p;
+  s = LoadFeedbackState{};
+  targets.reductionPressure = 0.0;
+  targets.riderTarget = dbToLinear(kRiderTargetDb);
 }
 
-void seedLoadTargets(const LoadFeedbackParams& p, LoadFeedbackState& s, double& riderTarget,
-                     double& outputGainTarget) {
+void seedLoadTargets(const LoadFeedbackParams& p, LoadFeedbackState& s, LoadTargets& targets) {
   if (p.loadDepth <= 1e-7) s.loadDb = 0.0;
   const double load = s.loadDb > 0.0 ? s.loadDb : 0.0;
   const double loadCap = 2.0 * p.loadDepth;
   s.loadDb = load < loadCap ? load : loadCap;
-  s.reductionPressure = pressureOf(s.loadDb);
+  targets.reductionPressure = pressureOf(s.loadDb);
   const double lift = s.riderLiftDb > 0.0 ? s.riderLiftDb : 0.0;
   s.riderLiftDb = lift < p.riderLift ? lift : p.riderLift;
-  writeTargets(p, s, riderTarget, outputGainTarget);
+  writeTargets(p, s, targets);
 }
 
 void runLoadFeedback(const LoadFeedbackParams& p, LoadFeedbackState& s,
-                     const LoadFeedbackInputs& in, double& riderTarget, double& outputGainTarget) {
-  const double c = p.outputCeiling;
+                     const LoadFeedbackInputs& in, LoadTargets& targets) {
+  const WatchedVoicing& w = p.watched;
   // Product of every reduction the final stages hold right now.
-  const double e = (in.peakLevel - 0.55 * c) / (0.35 * c > 1e-6 ? 0.35 * c : 1e-6);
-  const double over = e > 0.0 ? (e < 1.0 ? e : 1.0) : 0.0;
-  const double dens = dbToLinear(-2.0 * in.densityDepth * over);
-  double z = dens * in.boostGuardGain * (1.0 - (1.0 - in.peakLimitGain) * in.limitDepth) *
-             (1.0 - (1.0 - in.repairGain) * in.repairAmount) * in.tpGain;
+  const double dens = densityGain(in.peakLevel, w.densityStart, w.densityRange, w.densityDepth);
+  double z = dens * in.boostGuardGain * (1.0 - (1.0 - in.peakLimitGain) * w.limitDepth) *
+             (1.0 - (1.0 - in.repairGain) * w.repairAmount) * in.tpGain;
   z = z > 1e-6 ? (z < 1.0 ? z : 1.0) : 1e-6;
 
   // The lift moves only while programme is present; otherwise it holds.
-  const bool present = in.silenceHold < 0.5 && in.inputPeakHold >= in.silenceThreshold;
+  const bool present = in.silenceHold < 0.5 && in.inputPeakHold >= w.silenceThreshold;
   const double liftTarget = present ? p.riderLift : s.riderLiftDb;
   s.riderLiftDb = glide(s.riderLiftDb, liftTarget,
                         liftTarget > s.riderLiftDb ? p.riderLiftRise : p.riderLiftFall);
@@ -92,9 +72,9 @@ void runLoadFeedback(const LoadFeedbackParams& p, LoadFeedbackState& s,
   const double lossDb = loss > 0.0 ? loss : 0.0;
   const double t = clampValue((lossDb - 0.6) * 0.8, 0.0, 2.0) * p.loadDepth;
   s.loadDb = glide(s.loadDb, t, t > s.loadDb ? p.loadRise : p.loadFall);
-  s.reductionPressure = pressureOf(s.loadDb);
+  targets.reductionPressure = pressureOf(s.loadDb);
 
-  writeTargets(p, s, riderTarget, outputGainTarget);
+  writeTargets(p, s, targets);
 }
 
 }  // namespace vantle

@@ -59,13 +59,13 @@ void resetLowEndShaper(LowEndShaperState& s, const LowEndShaperParams& p) {
   s.levellerGain = 1.0;
 }
 
-void runLowEndShaper(const LowEndShaperParams& p, LowEndShaperState& s,
-                     const BandAnalysisParams& analysisParams, BandAnalysisState& analysis,
-                     double reductionPressure, double& left, double& right) {
+void runLowEndShaper(const LowEndShaperParams& p, LowEndShaperState& s, double& left, double& right,
+                     LowEndTaps& taps) {
   const double pL = left;
   const double pR = right;
   const double eL = runBiquad(s.lowBumpLeft, pL);
   const double eR = runBiquad(s.lowBumpRight, pR);
+  taps = LowEndTaps{pL, pR, eL, eR};
 
   double dL = eL;
   double dR = eR;
@@ -97,16 +97,8 @@ void runLowEndShaper(const LowEndShaperParams& p, LowEndShaperState& s,
     dR = g * lowR + highR;
   }
 
-  if (p.bandAnalysisMix > 1e-7) {
-    double oL = 0.0;
-    double oR = 0.0;
-    lowEndAnalysis(analysisParams, analysis, reductionPressure, pL, pR, eL, eR, oL, oR);
-    left = dL + (oL - dL) * p.bandAnalysisMix;
-    right = dR + (oR - dR) * p.bandAnalysisMix;
-  } else {
-    left = dL;
-    right = dR;
-  }
+  left = dL;
+  right = dR;
 }
 
 }  // namespace vantle

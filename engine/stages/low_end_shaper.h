@@ -3,7 +3,6 @@
 
 #include "engine/dsp/filters.h"
 #include "engine/settings.h"
-#include "engine/stages/band_analysis.h"
 
 namespace vantle {
 
@@ -43,14 +42,22 @@ struct LowEndShaperState {
   double levellerGain = 1.0;
 };
 
+// The pair where it enters the shaper and after the 65 Hz bump, handed to the
+// band analysis, which works from both.
+struct LowEndTaps {
+  double enteringL = 0.0;
+  double enteringR = 0.0;
+  double bumpedL = 0.0;
+  double bumpedR = 0.0;
+};
+
 // Also designs the coefficients of the two bump sections, leaving their memories alone.
 void deriveLowEndShaper(LowEndShaperParams& p, LowEndShaperState& s, const DeriveInputs& in);
 // Leaves the bump sections (coefficients and memories) as they are.
 void resetLowEndShaper(LowEndShaperState& s, const LowEndShaperParams& p);
-// (left, right) enter from the look-ahead limiter and leave towards the drive
-// clipper. Calls the band analysis while the mix is above 1e-7.
-void runLowEndShaper(const LowEndShaperParams& p, LowEndShaperState& s,
-                     const BandAnalysisParams& analysisParams, BandAnalysisState& analysis,
-                     double reductionPressure, double& left, double& right);
+// (left, right) enter from the look-ahead limiter and leave bumped and
+// levelled, towards the band analysis blend and the drive clipper.
+void runLowEndShaper(const LowEndShaperParams& p, LowEndShaperState& s, double& left, double& right,
+                     LowEndTaps& taps);
 
 }  // namespace vantle

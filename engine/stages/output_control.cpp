@@ -46,8 +46,9 @@ double outputGainTargetFor(double loadDb, double levelOffsetDb) {
   return dbToLinear(maxOf(0.0, -(0.9 * loadDb + levelOffsetDb)));
 }
 
-void seedIdleOutputGainTarget(OutputControlParams& p, const DeriveInputs& in) {
-  p.outputGainTarget = outputGainTargetFor(0.0, outputLevelOffsetDb(in.mode, in.d));
+double densityGain(double peakLevel, double start, double range, double depth) {
+  const double reductionDb = -2.0 * depth * clamp01((peakLevel - start) / range);
+  return reductionDb < 0.0 ? dbToLinear(reductionDb) : 1.0;
 }
 
 void deriveOutputControl(OutputControlParams& p, const DeriveInputs& in) {
@@ -112,15 +113,13 @@ void deriveOutputControl(OutputControlParams& p, const DeriveInputs& in) {
   p.outputDelay =
       (p.excessRemoval > 0.0 && ms > 0.0) ? msToSamples(ms, in.fs, kOutputDelayRing - 1) : 0;
   p.outputCeiling = c;
-
-  seedIdleOutputGainTarget(p, in);
 }
 
-void resetOutputControl(OutputControlState& s, const OutputControlParams& p) {
-  s.outputGain = p.outputGainTarget > 0.0 ? p.outputGainTarget : 1.0;
-  s.boostGuardGain = 1.0;
-  s.peakLevel = 0.0;
-  s.peakLimitGain = 1.0;
+void resetOutputControl(OutputControlState& s, const OutputControlParams& p,
+                        double outputGainTarget) {
+  (void)p;
+  s.out = OutputControlOutput{};
+  s.out.outputGain = outputGainTarget > 0.0 ? outputGainTarget : 1.0;
   for (int ch = 0; ch < 2; ++ch) {
     s.clipFeedbackState[ch] = 0.0;
     s.saturation[ch] = SineShapeState{};
@@ -134,32 +133,31 @@ void resetOutputControl(OutputControlState& s, const OutputControlParams& p) {
   s.index = 0;
 }
 
-void runOutputControl(const OutputControlParams& p, OutputControlState& s, double& left,
-                      double& right) {
+void runOutputControl(const OutputControlParams& p, OutputControlState& s, double outputGainTarget,
+                      double& left, double& right) {
+  OutputControlOutput& out = s.out;
   // Output gain glide.
-  const double target = p.outputGainTarget;
-  const double g0 = s.outputGain > 0.0 ? s.outputGain : target;
-  s.outputGain = glide(g0, target, p.outputGainGlide);
-  double x[2] = {s.outputGain * left, s.outputGain * right};
+  const double target = outputGainTarget;
+  const double g0 = out.outputGain > 0.0 ? out.outputGain : target;
+  out.outputGain = glide(g0, target, p.outputGainGlide);
+  double x[2] = {out.outputGain * left, out.outputGain * right};
 
   // Boost guard: while the output gain lifts the signal, peaks it would push
   // over the ceiling are caught at once and released slowly.
-  if (s.outputGain > 1.000001) {
+  if (out.outputGain > 1.000001) {
     const double pk = stereoPeak(x[0], x[1]);
     const double v = pk > p.boostGuardCeiling ? p.boostGuardCeiling / maxOf(1e-6, pk) : 1.0;
-    s.boostGuardGain = v < s.boostGuardGain ? v : glide(s.boostGuardGain, v, p.finalRelease);
-    x[0] *= s.boostGuardGain;
-    x[1] *= s.boostGuardGain;
+    out.boostGuardGain = v < out.boostGuardGain ? v : glide(out.boostGuardGain, v, p.finalRelease);
+    x[0] *= out.boostGuardGain;
+    x[1] *= out.boostGuardGain;
   } else {
-    s.boostGuardGain = glide(s.boostGuardGain, 1.0, p.finalRelease);
+    out.boostGuardGain = glide(out.boostGuardGain, 1.0, p.finalRelease);
   }
 
   // Density: up to 2 x densityDepth dB less once the smoothed peak nears the ceiling.
   const double pk = stereoPeak(x[0], x[1]);
-  s.peakLevel = follow(s.peakLevel, pk, p.finalAttack, p.finalRelease);
-  const double e = (s.peakLevel - p.densityStart) / p.densityRange;
-  const double reductionDb = -2.0 * p.densityDepth * clamp01(e);
-  const double gd = reductionDb < 0.0 ? dbToLinear(reductionDb) : 1.0;
+  out.peakLevel = follow(out.peakLevel, pk, p.finalAttack, p.finalRelease);
+  const double gd = densityGain(out.peakLevel, p.densityStart, p.densityRange, p.densityDepth);
   x[0] *= gd;
   x[1] *= gd;
 
@@ -167,9 +165,9 @@ void runOutputControl(const OutputControlParams& p, OutputControlState& s, doubl
   const double pl = stereoPeak(x[0], x[1]);
   const double v = pl > p.limitThreshold ? p.limitThreshold / maxOf(1e-6, pl) : 1.0;
   const double limitTarget = minOf(1.0, maxOf(0.08, v));
-  const double sl = s.peakLimitGain > 0.0 ? s.peakLimitGain : 1.0;
-  s.peakLimitGain = glide(sl, limitTarget, sl > limitTarget ? p.finalAttack : p.finalRelease);
-  const double gl = 1.0 - (1.0 - s.peakLimitGain) * p.limitDepth;
+  const double sl = out.peakLimitGain > 0.0 ? out.peakLimitGain : 1.0;
+  out.peakLimitGain = glide(sl, limitTarget, sl > limitTarget ? p.finalAttack : p.finalRelease);
+  const double gl = 1.0 - (1.0 - out.peakLimitGain) * p.limitDepth;
   x[0] *= gl;
   x[1] *= gl;
 
@@ -197,7 +195,7 @@ void runOutputControl(const OutputControlParams& p, OutputControlState& s, doubl
 
   // The overshoot's low-passed shape is subtracted from the signal it came
   // from: both travel through the same delay.
-  double out[2];
+  double y[2];
   const int n = p.outputDelay;
   if (n >= 1) {
     const int read = (s.index - n) & (kOutputDelayRing - 1);
@@ -208,16 +206,16 @@ void runOutputControl(const OutputControlParams& p, OutputControlState& s, doubl
     s.delay[2][s.index] = s.excessLevel[0];
     s.delay[3][s.index] = s.excessLevel[1];
     s.index = (s.index + 1) & (kOutputDelayRing - 1);
-    out[0] = delayed[0] - p.excessRemoval * delayed[2];
-    out[1] = delayed[1] - p.excessRemoval * delayed[3];
+    y[0] = delayed[0] - p.excessRemoval * delayed[2];
+    y[1] = delayed[1] - p.excessRemoval * delayed[3];
   } else {
-    out[0] = x[0] - p.excessRemoval * s.excessLevel[0];
-    out[1] = x[1] - p.excessRemoval * s.excessLevel[1];
+    y[0] = x[0] - p.excessRemoval * s.excessLevel[0];
+    y[1] = x[1] - p.excessRemoval * s.excessLevel[1];
   }
 
   const double c = p.outputCeiling;
-  left = minOf(c, maxOf(-c, out[0]));
-  right = minOf(c, maxOf(-c, out[1]));
+  left = minOf(c, maxOf(-c, y[0]));
+  right = minOf(c, maxOf(-c, y[1]));
 }
 
 }  // namespace vantle

@@ -14,9 +14,6 @@ constexpr int kOutputDelayRing = 512;  // power of two; the delay stays below it
 
 // Derived parameters (written by the derivation only).
 struct OutputControlParams {
-  // Target of the output gain glide; seeded by the derivation, moved at run
-  // time by the load feedback.
-  double outputGainTarget = 1.0;
   double densityDepth = 0.0;        // share of the 2 dB density reduction
   double limitDepth = 0.0;          // share of the peak-limiting gain applied
   double clipFeedbackAmount = 0.0;  // 0 switches the error feedback off
@@ -44,13 +41,23 @@ struct OutputControlParams {
   double outputCeiling = 0.0;
 };
 
-// Run-time state.
-// Glossary ([0] left, [1] right where paired):
+// What the stage hands on: the output gain to the clip-event repair in the
+// same frame, the gains and level to the load feedback at its block update.
 //   outputGain          gliding output gain, linear, per frame, reset to the
 //                       current target (1 when that is not positive)
 //   boostGuardGain      guard gain while the output gain boosts, per frame, reset 1
 //   peakLevel           smoothed stereo peak after the guard, linear, per frame, reset 0
 //   peakLimitGain       smoothed peak-limiting gain, 0.08..1, per frame, reset 1
+struct OutputControlOutput {
+  double outputGain = 1.0;
+  double boostGuardGain = 1.0;
+  double peakLevel = 0.0;
+  double peakLimitGain = 1.0;
+};
+
+// Run-time state.
+// Glossary ([0] left, [1] right where paired):
+//   out                 the values above
 //   clipFeedbackState   low-passed clipping error of the soft knees, per frame, reset 0
 //   postLowPass         [channel][stage] memories, per frame; zeroed at
 //                       construction only, reset leaves them running
@@ -59,11 +66,7 @@ struct OutputControlParams {
 //   delay               [left, right, left overshoot, right overshoot][512], reset 0
 //   index               shared write index of the delay rings 0..511, reset 0
 struct OutputControlState {
-  double outputGain = 1.0;
-  // Read by the load feedback.
-  double boostGuardGain = 1.0;
-  double peakLevel = 0.0;
-  double peakLimitGain = 1.0;
+  OutputControlOutput out;
   double clipFeedbackState[2] = {};
   BiquadSection postLowPass[2][2];
   SineShapeState saturation[2];
@@ -73,17 +76,20 @@ struct OutputControlState {
 };
 
 void deriveOutputControl(OutputControlParams& p, const DeriveInputs& in);
-void resetOutputControl(OutputControlState& s, const OutputControlParams& p);
-void runOutputControl(const OutputControlParams& p, OutputControlState& s, double& left,
-                      double& right);
+// Seeds the output gain from outputGainTarget, the load feedback's target.
+void resetOutputControl(OutputControlState& s, const OutputControlParams& p,
+                        double outputGainTarget);
+// The output gain glides towards outputGainTarget, set by the load feedback.
+void runOutputControl(const OutputControlParams& p, OutputControlState& s, double outputGainTarget,
+                      double& left, double& right);
 
 // The output level offset of a mode (dB, clamped to -24..6): where the output
 // sits while the final stages carry no load.
 double outputLevelOffsetDb(ProcessingMode mode, double d);
 // The output gain target for a smoothed load and a level offset, both in dB.
 double outputGainTargetFor(double loadDb, double levelOffsetDb);
-// Seeds outputGainTarget for final stages at rest (no load). The load
-// feedback re-seeds it from its own state after this derivation.
-void seedIdleOutputGainTarget(OutputControlParams& p, const DeriveInputs& in);
+// The density gain (linear, <= 1) for a smoothed peak level: up to
+// 2 x depth dB less as the level climbs from start over range.
+double densityGain(double peakLevel, double start, double range, double depth);
 
 }  // namespace vantle

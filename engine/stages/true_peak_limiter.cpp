@@ -102,7 +102,6 @@ void resetTruePeakLimiter(TruePeakLimiterState& s, const TruePeakLimiterParams& 
   for (double& v : s.tpGainRing) v = 1.0;
   s.tpIndex = 0;
   s.tpGain = 1.0;
-  s.tpBlockCount = 0;
   s.pendingCount = 0;
   s.loudFrames = 0;
 }
@@ -155,7 +154,7 @@ float toOutputSample(double x, double ceiling, float floatCeiling) {
 }
 
 StereoFrame runTruePeakLimiter(const TruePeakLimiterParams& p, TruePeakLimiterState& s, double left,
-                               double right, bool& loadBlockDue) {
+                               double right) {
   const int i = s.tpIndex;
   s.tpRing[0][i] = left;
   s.tpRing[1][i] = right;
@@ -203,12 +202,6 @@ StereoFrame runTruePeakLimiter(const TruePeakLimiterParams& p, TruePeakLimiterSt
 
   const double outL = q * s.tpRing[0][r];
   const double outR = q * s.tpRing[1][r];
-
-  loadBlockDue = false;
-  if (++s.tpBlockCount >= 64) {
-    s.tpBlockCount = 0;
-    loadBlockDue = true;
-  }
 
   if (s.tpGainRing[r] < 1.0) --s.pendingCount;
   s.tpGainRing[r] = 1.0;

@@ -42,8 +42,8 @@ struct TruePeakLimiterParams {
 //                     (0 from construction until the first reset)
 //   tpIndex           write position 0..2047, per frame; reset 0
 //   tpHistory[c][13]  last 13 input samples, newest first, per frame; reset 0
-//   tpGain            smoothed applied gain, per frame; reset 1
-//   tpBlockCount      frames since the last load-feedback block, 0..63; reset 0
+//   tpGain            smoothed applied gain, per frame; reset 1 (read by the
+//                     load feedback at its block update)
 //   pendingCount      entries of tpGainRing below 1, per frame; reset 0 (while it
 //                     is 0 every window minimum is exactly 1 and is skipped)
 //   loudFrames        frames until no history sample exceeds quietBound, 0..13;
@@ -54,7 +54,6 @@ struct TruePeakLimiterState {
   int tpIndex = 0;
   double tpHistory[2][kTpTaps] = {};
   double tpGain = 1.0;
-  int tpBlockCount = 0;
   int pendingCount = 0;
   int loudFrames = 0;
 };
@@ -68,10 +67,9 @@ void resetTruePeakLimiter(TruePeakLimiterState& s, const TruePeakLimiterParams& 
 double truePeakEstimate(const double* table, const double* historyL, const double* historyR);
 
 // One frame: (left, right) from the stage before, the limited pair narrowed to
-// floats as the frame's result. loadBlockDue becomes true on every 64th frame,
-// when the load feedback must run with the tpGain just computed.
+// floats as the frame's result.
 StereoFrame runTruePeakLimiter(const TruePeakLimiterParams& p, TruePeakLimiterState& s, double left,
-                               double right, bool& loadBlockDue);
+                               double right);
 
 // The last step of a frame: clamp to the output ceiling in double precision,
 // narrow to float and keep the float strictly inside the ceiling. A value that

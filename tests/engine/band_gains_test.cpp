@@ -19,15 +19,27 @@ namespace {
 void deriveGains(BandGainsParams& p, const DeriveInputs& in) {
   GainRiderParams rider;
   deriveGainRider(rider, in);
-  BandSplitParams split;
-  deriveBandSplit(split, in);
   LowEndShaperParams lowEnd;
   LowEndShaperState lowEndState;
   deriveLowEndShaper(lowEnd, lowEndState, in);
-  deriveBandGains(p, in, NeighbourVoicing{rider.releaseFactor, split.bandTrimDb, lowEnd.bumpDb});
+  BandSplitParams split;
+  deriveBandSplit(split, in, lowEnd.bandAnalysisMix);
+  deriveBandGains(p, in,
+                  NeighbourVoicing{rider.releaseFactor, rider.resumeStrength, rider.resumeRecovery,
+                                   rider.releaseShaping, split.bandTrimDb, lowEnd.bumpDb});
 }
 
 double toDb(double g) { return 20.0 * std::log10(g); }
+
+// The rider's pause and resume detectors, with the rider voicing that shapes
+// how the trackers release.
+struct RiderRelease {
+  double silenceGate;
+  double resumeAmount;
+  double resumeStrength;
+  double resumeRecovery;
+  double releaseShaping;
+};
 
 // Rider detectors at rest, with the podcast rider's shaping.
 RiderRelease quietRider() { return RiderRelease{0.0, 0.0, 0.65, 0.99, 0.7}; }
@@ -36,13 +48,20 @@ RiderRelease quietRider() { return RiderRelease{0.0, 0.0, 0.65, 0.99, 0.7}; }
 // right so that the stereo link is exercised) for a number of frames.
 void drive(const BandGainsParams& p, BandGainsState& s, const double (&level)[kBands], int frames,
            BandSignals& b, RiderRelease rider = quietRider()) {
+  BandGainsParams voiced = p;
+  voiced.resumeStrength = rider.resumeStrength;
+  voiced.resumeRecovery = rider.resumeRecovery;
+  voiced.releaseShaping = rider.releaseShaping;
+  RiderOutput detectors;
+  detectors.silenceGate = rider.silenceGate;
+  detectors.resumeAmount = rider.resumeAmount;
   for (int n = 0; n < frames; ++n) {
     const double sign = (n & 1) ? -1.0 : 1.0;
     for (int k = 0; k < kBands; ++k) {
       b.bandSignal[0][k] = sign * level[k];
       b.bandSignal[1][k] = -0.5 * sign * level[k];
     }
-    runBandGains(p, s, rider, b);
+    runBandGains(voiced, s, detectors, b);
   }
 }
 

@@ -71,7 +71,7 @@ TEST(StreamBandDynamics, MakeupMovesEvery16thFrameUpToItsCaps) {
     for (int n = 1; n <= frames; ++n) {
       feedReduced(b, 0.01, n);
       runBandLimiters(p, s, b);
-      ASSERT_EQ(s.makeupUpdate, n % 16 == 0) << n;
+      ASSERT_EQ(s.out.makeupUpdate, n % 16 == 0) << n;
       for (int k = 0; k < kMakeupBands; ++k) {
         if (n % 16 != 0) {
           ASSERT_EQ(s.bandMakeupGain[k], previous[k]) << n;

@@ -16,6 +16,14 @@
 namespace vantle {
 namespace {
 
+// What the band limiters hand the mix in one frame.
+BandLimitersOutput limiterOutput(bool makeupUpdate, const double (&peaks)[kMakeupBands]) {
+  BandLimitersOutput out;
+  out.makeupUpdate = makeupUpdate;
+  for (int k = 0; k < kMakeupBands; ++k) out.bandPeak[k] = peaks[k];
+  return out;
+}
+
 // Deterministic programme: loud noise with a slow swell, up to about 1.4.
 struct Noise {
   std::uint32_t seed = 12345;
@@ -39,7 +47,7 @@ void expectStateAtRest(const BandMixState& m, const BandLimitersState& l) {
     EXPECT_EQ(l.bandLimitGain[k], 1.0);
   }
   EXPECT_EQ(l.frameCounter, 0);
-  EXPECT_FALSE(l.makeupUpdate);
+  EXPECT_FALSE(l.out.makeupUpdate);
 }
 
 TEST(BandMix, GainedBandsPassBitIdenticalWhenStreamDynamicsAreOff) {
@@ -106,7 +114,7 @@ TEST(BandMix, SmallBandsCarryTheirTrimIntoTheMix) {
   for (int c = 0; c < kChannels; ++c)
     for (int k = 0; k < kBands; ++k) b.gainedBand[c][k] = b.limitedBand[c][k] = 1e-3 * (1 - 2 * c);
   const double peaks[kMakeupBands] = {1e-3 + 1e-7, 1e-3 + 1e-7, 1e-3 + 1e-7};
-  runBandMix(p, s, true, false, peaks, b);
+  runBandMix(p, s, limiterOutput(false, peaks), b);
   const double trim[kBands] = {0, 0, 0, 0.26 * 2.3, 0.26 * 2.3, 0.24 * 3.2};
   const double wet = 0.6 * (0.09 + 0.85);
   for (int c = 0; c < kChannels; ++c)
@@ -124,7 +132,7 @@ TEST(BandMix, SilentBandsGetNoMakeup) {
   BandSignals b;
   const double peaks[kMakeupBands] = {1e-7, 1e-7, 1e-7};
   for (int n = 1; n <= 4800; ++n) {
-    runBandMix(p, s, true, n % 16 == 0, peaks, b);
+    runBandMix(p, s, limiterOutput(n % 16 == 0, peaks), b);
     for (int k = 0; k < kMakeupBands; ++k) {
       ASSERT_EQ(s.clipRatioPeak[k], 1.0);
       ASSERT_EQ(s.clipMakeupDb[k], 0.0);
@@ -156,7 +164,7 @@ TEST(BandMix, MakeupStaysWithinItsCapsAndMovesOnlyOnUpdates) {
         for (double& pk : peaks) pk = 1e-7;  // nothing taken off any more
       }
       const bool update = n % 16 == 0;
-      runBandMix(p, s, true, update, peaks, b);
+      runBandMix(p, s, limiterOutput(update, peaks), b);
       for (int k = 0; k < kMakeupBands; ++k) {
         if (!update) {
           ASSERT_EQ(s.clipMakeupGain[k], previous[k]) << n;
@@ -229,8 +237,7 @@ TEST(BandMix, ChainFreezesOnAdaptChangeAndRestartsFromRest) {
     BandSignals silent;
     for (int n = 0; n < 2000; ++n) {
       runBandLimiters(p->params.bandLimiters, p->state.bandLimiters, silent);
-      runBandMix(p->params.bandMix, p->state.bandMix, p->params.bandLimiters.streamBandDynamics,
-                 p->state.bandLimiters.makeupUpdate, p->state.bandLimiters.bandPeak, silent);
+      runBandMix(p->params.bandMix, p->state.bandMix, p->state.bandLimiters.out, silent);
       for (int c = 0; c < kChannels; ++c)
         for (int k = 0; k < kBands; ++k) ASSERT_EQ(silent.mixedBand[c][k], 0.0);
     }

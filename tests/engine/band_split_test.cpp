@@ -16,7 +16,7 @@ constexpr double kTwoPi = 6.283185307179586;
 
 BandSplitParams derived(ProcessingMode mode, double fs, double d) {
   BandSplitParams p;
-  deriveBandSplit(p, DeriveInputs{mode, fs, d, 0.0, kOutputCeiling});
+  deriveBandSplit(p, DeriveInputs{mode, fs, d, 0.0, kOutputCeiling}, 0.0);
   return p;
 }
 
@@ -25,12 +25,15 @@ struct Split {
   BandSplitState s;
   BandSignals bands;
   AnalysisFeeds feeds;
-  double mix = 0.0;
+  DeriveInputs in;
 
-  Split(ProcessingMode mode, double fs, double d) : p(derived(mode, fs, d)) {
+  Split(ProcessingMode mode, double fs, double d)
+      : p(derived(mode, fs, d)), in{mode, fs, d, 0.0, kOutputCeiling} {
     resetBandSplit(s, p);
   }
-  void run(double l, double r) { runBandSplit(p, s, mix, l, r, bands, feeds); }
+  // The low-end shaper's share of the band analysis decides whether the split feeds it.
+  void setAnalysisMix(double mix) { deriveBandSplit(p, in, mix); }
+  void run(double l, double r) { runBandSplit(p, s, l, r, bands, feeds); }
   double sum(int ch) const {
     const double* b = bands.bandSignal[ch];
     return b[0] + b[1] + b[2] + b[3] + b[4] + b[5];
@@ -189,14 +192,14 @@ TEST(BandSplit, ControlOffHoldsUnityGains) {
 TEST(BandSplit, BandBalanceFeedOnlyWhileTheAnalysisRuns) {
   Split sp(ProcessingMode::stream, 48000, 0.5);
   sp.feeds.band0PowerSum = 0.5;  // an earlier frame's contribution
-  sp.mix = 1e-7;                 // at the bound the analysis is off
+  sp.setAnalysisMix(1e-7);       // at the bound the analysis is off
   for (int i = 0; i < 50; ++i) sp.run(0.4, -0.2);
   EXPECT_EQ(sp.feeds.band0PowerSum, 0.5);
   EXPECT_EQ(sp.feeds.band1PowerSum, 0.0);
   EXPECT_EQ(sp.feeds.bandBalanceFrames, 0u);
   EXPECT_EQ(sp.feeds.lowContentFrames, 0u);
 
-  sp.mix = 0.3;
+  sp.setAnalysisMix(0.3);
   double sum0 = 0.5;
   double sum1 = 0.0;
   for (int i = 0; i < 50; ++i) {
@@ -230,9 +233,9 @@ TEST(BandSplit, NoBandBalanceFeedWhileTheAnalysisIsOff) {
       proc->processFrame(x, x);
     }
     EXPECT_NE(proc->bands.bandSignal[0][0], 0.0);
-    EXPECT_EQ(proc->state.analysis.feeds.band0PowerSum, 0.0);
-    EXPECT_EQ(proc->state.analysis.feeds.band1PowerSum, 0.0);
-    EXPECT_EQ(proc->state.analysis.feeds.bandBalanceFrames, 0u);
+    EXPECT_EQ(proc->analysisFeeds.band0PowerSum, 0.0);
+    EXPECT_EQ(proc->analysisFeeds.band1PowerSum, 0.0);
+    EXPECT_EQ(proc->analysisFeeds.bandBalanceFrames, 0u);
   }
 }
 

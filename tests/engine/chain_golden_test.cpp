@@ -263,7 +263,7 @@ void carryKeptValues(const Processor& from, Processor& to) {
   }
   to.state.analysis.lowEndShelfLeft.c = from.state.analysis.lowEndShelfLeft.c;
   to.state.analysis.lowEndPeakLeft.c = from.state.analysis.lowEndPeakLeft.c;
-  to.params.output.outputGainTarget = from.params.output.outputGainTarget;
+  to.loadTargets.outputGainTarget = from.loadTargets.outputGainTarget;
 }
 
 // Restarting a processor and switching its mode must leave nothing else of

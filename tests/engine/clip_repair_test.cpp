@@ -45,7 +45,9 @@ struct Repair {
     for (double x : in) {
       double l = x;
       double r = x;
-      runClipRepair(*p, *s, outputGain, l, r);
+      OutputControlOutput output;
+      output.outputGain = outputGain;
+      runClipRepair(*p, *s, output, l, r);
       out.push_back(l);
     }
     return out;

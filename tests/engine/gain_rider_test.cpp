@@ -18,6 +18,7 @@ struct Rider {
   GainRiderState s;
   double fs;
   double outL = 0, outR = 0;
+  double riderTarget = fromDb(-17.0);  // the load feedback's target after a reset
 
   Rider(ProcessingMode mode, double d, double rate = 48000.0) : fs(rate) {
     deriveGainRider(p, DeriveInputs{mode, rate, d, 0.0, kOutputCeiling});
@@ -28,7 +29,7 @@ struct Rider {
     const FlushDenormalsScope flush;
     outL = l;
     outR = r;
-    runGainRider(p, s, outL, outR);
+    runGainRider(p, s, riderTarget, outL, outR);
   }
   int frames(double seconds) const { return static_cast<int>(seconds * fs); }
 };
@@ -45,13 +46,11 @@ struct Noise {
 TEST(GainRider, ResetValues) {
   Rider r(ProcessingMode::stream, 0.7);
   r.s.lowRegionGain = 0.2;
-  r.s.silenceHold = 0.9;
-  r.s.riderTarget = 0.5;
+  r.s.out.silenceHold = 0.9;
   resetGainRider(r.s, r.p);
   EXPECT_EQ(r.s.lowRegionGain, 1.0);
   EXPECT_EQ(r.s.highRegionGain, 1.0);
-  EXPECT_EQ(r.s.silenceHold, 0.0);
-  EXPECT_NEAR(r.s.riderTarget, fromDb(-17.0), 1e-16);
+  EXPECT_EQ(r.s.out.silenceHold, 0.0);
 }
 
 // Time constant (seconds) behind a per-frame pole.
@@ -127,11 +126,11 @@ TEST(GainRider, LimiterModeOutputEqualsInputWhileDetectorsMove) {
   }
   // Only the split and the sum of its two regions round.
   EXPECT_LT(worst, 4e-16);
-  EXPECT_GT(r.s.inputPeakHold, 0.0);
+  EXPECT_GT(r.s.out.inputPeakHold, 0.0);
   EXPECT_GT(r.s.lowEnvelope, 0.0);
   EXPECT_GT(r.s.highEnvelope, 0.0);
   EXPECT_NE(r.s.lowRegionGain, 1.0);
-  EXPECT_GT(r.s.resumeAmount, 0.0);  // the pause was seen and left behind
+  EXPECT_GT(r.s.out.resumeAmount, 0.0);  // the pause was seen and left behind
 }
 
 TEST(GainRider, SilenceAfterProgrammeHoldsFreezesAndDrifts) {
@@ -141,8 +140,8 @@ TEST(GainRider, SilenceAfterProgrammeHoldsFreezesAndDrifts) {
     const double x = 0.14 * std::sin(kTwoPi * 440.0 * n / fs);
     r.run(x, x);
   }
-  ASSERT_EQ(r.s.silenceHold, 0.0);
-  ASSERT_EQ(r.s.silenceGate, 0.0);
+  ASSERT_EQ(r.s.out.silenceHold, 0.0);
+  ASSERT_EQ(r.s.out.silenceGate, 0.0);
   // Release factor 7 at adapt 0: silenceHold rises with 0.012 x 7 + 0.04 s.
   const double rise = std::exp(-1.0 / ((0.012 * 7.0 + 0.04) * fs));
   int quietFrames = 0;
@@ -154,12 +153,12 @@ TEST(GainRider, SilenceAfterProgrammeHoldsFreezesAndDrifts) {
     r.run(0.0, 0.0);
     if (r.s.heldLevel < r.p.silenceThreshold) {
       ++quietFrames;
-      ASSERT_NEAR(r.s.silenceHold, 1.0 - std::pow(rise, quietFrames), 1e-9) << n;
+      ASSERT_NEAR(r.s.out.silenceHold, 1.0 - std::pow(rise, quietFrames), 1e-9) << n;
     } else {
-      ASSERT_EQ(r.s.silenceHold, 0.0);
+      ASSERT_EQ(r.s.out.silenceHold, 0.0);
     }
-    ASSERT_EQ(r.s.silenceGate, r.s.silenceHold);  // no programme: the gate is the hold
-    if (r.s.silenceGate > 0.99) {
+    ASSERT_EQ(r.s.out.silenceGate, r.s.out.silenceHold);  // no programme: the gate is the hold
+    if (r.s.out.silenceGate > 0.99) {
       ASSERT_LE(r.s.lowRegionGain, previousLow) << n;
       ASSERT_LE(r.s.highRegionGain, previousHigh) << n;
       if (openedAt < 0) {
@@ -178,7 +177,7 @@ TEST(GainRider, SilenceAfterProgrammeHoldsFreezesAndDrifts) {
   EXPECT_GT(atOpen, 0.6);  // the drift had a long way to go
   EXPECT_NEAR(r.s.lowRegionGain, fromDb(-10.0), 2e-3);
   EXPECT_NEAR(r.s.highRegionGain, fromDb(-10.0), 2e-3);
-  EXPECT_NEAR(r.s.silenceHold, 1.0, 1e-12);
+  EXPECT_NEAR(r.s.out.silenceHold, 1.0, 1e-12);
 }
 
 TEST(GainRider, ResumeAfterAPauseUsesTheFastRecovery) {
@@ -189,16 +188,16 @@ TEST(GainRider, ResumeAfterAPauseUsesTheFastRecovery) {
     paused.run(x, x);
   }
   for (int n = 0; n < paused.frames(10.0); ++n) paused.run(0.0, 0.0);
-  ASSERT_GT(paused.s.silenceHold, 0.999);
+  ASSERT_GT(paused.s.out.silenceHold, 0.999);
   // The same detectors and gains, but without any memory of the pause.
   Rider fresh = paused;
-  fresh.s.silenceHold = 0.0;
+  fresh.s.out.silenceHold = 0.0;
   fresh.s.silenceMemory = 0.0;
-  fresh.s.resumeAmount = 0.0;
+  fresh.s.out.resumeAmount = 0.0;
   fresh.s.heldLevel = 1.0;
 
   const double expectedResume = std::fmin(
-      1.0, std::fmax(paused.s.silenceMemory, paused.s.silenceHold) * paused.p.resumeScale);
+      1.0, std::fmax(paused.s.silenceMemory, paused.s.out.silenceHold) * paused.p.resumeScale);
   const double level = 0.15;  // well above the -20 dB threshold, a boost to ride up to
   for (int n = 0; n < paused.frames(0.1); ++n) {
     const double x = level * std::cos(kTwoPi * 1000.0 * n / fs);
@@ -207,7 +206,7 @@ TEST(GainRider, ResumeAfterAPauseUsesTheFastRecovery) {
     if (n == 0) {
       EXPECT_NEAR(paused.s.resumeLevel, expectedResume, 1e-15);
       EXPECT_GT(paused.s.resumeLevel, 0.8);
-      EXPECT_EQ(paused.s.resumeAmount, paused.s.resumeLevel);
+      EXPECT_EQ(paused.s.out.resumeAmount, paused.s.resumeLevel);
       EXPECT_EQ(fresh.s.resumeLevel, 0.0);
     }
   }
@@ -217,7 +216,7 @@ TEST(GainRider, ResumeAfterAPauseUsesTheFastRecovery) {
   EXPECT_LT(std::fabs(paused.s.highEnvelope - trimmed), std::fabs(fresh.s.highEnvelope - trimmed));
   EXPECT_LT(paused.s.highEnvelope, trimmed * 1.05);
   EXPECT_GT(paused.s.highEnvelope, trimmed * 0.5);
-  const double target = paused.s.riderTarget / trimmed;
+  const double target = paused.riderTarget / trimmed;
   EXPECT_LT(std::fabs(paused.s.highRegionGain - target),
             0.5 * std::fabs(fresh.s.highRegionGain - target));
   EXPECT_GT(paused.s.highRegionGain, fresh.s.highRegionGain);
@@ -295,14 +294,14 @@ TEST(GainRider, LongSilenceLeavesNoSubnormalState) {
     auto isSubnormal = [](double v) { return std::fpclassify(v) == FP_SUBNORMAL; };
     auto anySubnormal = [&]() {
       const GainRiderState& s = r.s;
-      return isSubnormal(s.inputPeakHold) || isSubnormal(s.splitLow[0]) ||
+      return isSubnormal(s.out.inputPeakHold) || isSubnormal(s.splitLow[0]) ||
              isSubnormal(s.splitLow[1]) || isSubnormal(s.lowEnvelope) ||
              isSubnormal(s.highEnvelope) || isSubnormal(s.heldLevel) ||
-             isSubnormal(s.silenceHold) || isSubnormal(s.silenceMemory) ||
-             isSubnormal(s.silenceGate) || isSubnormal(s.resumeAmount) ||
+             isSubnormal(s.out.silenceHold) || isSubnormal(s.silenceMemory) ||
+             isSubnormal(s.out.silenceGate) || isSubnormal(s.out.resumeAmount) ||
              isSubnormal(s.resumeLevel) || isSubnormal(r.outL) || isSubnormal(r.outR);
     };
-    r.s.inputPeakHold = r.s.lowEnvelope = r.s.highEnvelope = r.s.heldLevel = tiny;
+    r.s.out.inputPeakHold = r.s.lowEnvelope = r.s.highEnvelope = r.s.heldLevel = tiny;
     r.s.splitLow[0] = tiny;
     r.s.splitLow[1] = -tiny;
     bool seen = false;
@@ -315,16 +314,16 @@ TEST(GainRider, LongSilenceLeavesNoSubnormalState) {
     // s x a underflows to 0, and the envelope with it; that costs nothing.
     EXPECT_LT(r.s.lowEnvelope, 1e-300);
     EXPECT_LT(std::fabs(r.s.splitLow[1]), 1e-300);
-    EXPECT_EQ(r.s.inputPeakHold, 0.0);
+    EXPECT_EQ(r.s.out.inputPeakHold, 0.0);
 
-    r.s.silenceHold = r.s.silenceMemory = r.s.resumeAmount = tiny;
+    r.s.out.silenceHold = r.s.silenceMemory = r.s.out.resumeAmount = tiny;
     for (int n = 0; n < r.frames(30.0) && !seen; ++n) {
       r.run(0.5, 0.5);
       seen = anySubnormal();
     }
     EXPECT_FALSE(seen) << static_cast<int>(mode);
-    EXPECT_EQ(r.s.silenceHold, 0.0);
-    EXPECT_EQ(r.s.resumeAmount, 0.0);
+    EXPECT_EQ(r.s.out.silenceHold, 0.0);
+    EXPECT_EQ(r.s.out.resumeAmount, 0.0);
   }
 }
 

@@ -34,10 +34,10 @@ TEST(LoadFeedbackSeeding, FixedTargetsPerModeWithoutLoad) {
     for (double fs : {8000.0, 48000.0, 768000.0}) {
       auto p = configured(c.mode, c.adapt, fs);
       SCOPED_TRACE(testing::Message() << static_cast<int>(c.mode) << " " << c.adapt << " " << fs);
-      EXPECT_NEAR(p->params.output.outputGainTarget, lin(c.outputDb), 1e-12);
-      EXPECT_NEAR(p->state.rider.riderTarget, lin(-17.0), 1e-14);
+      EXPECT_NEAR(p->loadTargets.outputGainTarget, lin(c.outputDb), 1e-12);
+      EXPECT_NEAR(p->loadTargets.riderTarget, lin(-17.0), 1e-14);
       EXPECT_EQ(p->state.load.loadDb, 0.0);
-      EXPECT_EQ(p->state.load.reductionPressure, 0.0);
+      EXPECT_EQ(p->loadTargets.reductionPressure, 0.0);
     }
   }
 }
@@ -51,58 +51,81 @@ TEST(LoadFeedbackSeeding, DerivationClampsTheStateAndMovesTheTargets) {
   p->applySettings({ProcessingMode::stream, 0.0, 75.0});  // K = 0.5
   EXPECT_EQ(p->state.load.loadDb, 1.0);
   EXPECT_EQ(p->state.load.riderLiftDb, 1.5);
-  EXPECT_EQ(p->state.load.reductionPressure, 1.0);
-  EXPECT_NEAR(p->params.output.outputGainTarget, lin(0.2), 1e-12);  // 1.1 dB - 0.9 dB
-  EXPECT_NEAR(p->state.rider.riderTarget, lin(1.5 - 17.0 - 0.35), 1e-12);
+  EXPECT_EQ(p->loadTargets.reductionPressure, 1.0);
+  EXPECT_NEAR(p->loadTargets.outputGainTarget, lin(0.2), 1e-12);  // 1.1 dB - 0.9 dB
+  EXPECT_NEAR(p->loadTargets.riderTarget, lin(1.5 - 17.0 - 0.35), 1e-12);
 
   p->state.load.loadDb = 0.3;
   p->state.load.riderLiftDb = -2.0;
   p->applySettings({ProcessingMode::stream, 0.0, 75.0});
   EXPECT_EQ(p->state.load.loadDb, 0.3);
   EXPECT_EQ(p->state.load.riderLiftDb, 0.0);
-  EXPECT_NEAR(p->state.load.reductionPressure, 0.5, 1e-15);
-  EXPECT_NEAR(p->params.output.outputGainTarget, lin(1.1 - 0.27), 1e-12);
+  EXPECT_NEAR(p->loadTargets.reductionPressure, 0.5, 1e-15);
+  EXPECT_NEAR(p->loadTargets.outputGainTarget, lin(1.1 - 0.27), 1e-12);
 
   // Below adapt 50 the loop is off: the load is dropped and the targets are fixed.
   p->applySettings({ProcessingMode::stream, 0.0, 40.0});
   EXPECT_EQ(p->state.load.loadDb, 0.0);
   EXPECT_EQ(p->state.load.riderLiftDb, 0.0);
-  EXPECT_EQ(p->state.load.reductionPressure, 0.0);
-  EXPECT_NEAR(p->params.output.outputGainTarget, lin(0.8), 1e-12);
-  EXPECT_NEAR(p->state.rider.riderTarget, lin(-17.0), 1e-14);
+  EXPECT_EQ(p->loadTargets.reductionPressure, 0.0);
+  EXPECT_NEAR(p->loadTargets.outputGainTarget, lin(0.8), 1e-12);
+  EXPECT_NEAR(p->loadTargets.riderTarget, lin(-17.0), 1e-14);
 }
 
 TEST(LoadFeedbackSeeding, ResetReturnsToRest) {
   auto p = configured(ProcessingMode::stream, 100);
   p->state.load.loadDb = 1.2;
   p->state.load.riderLiftDb = 2.0;
-  p->state.load.reductionPressure = 1.0;
-  p->state.rider.riderTarget = 0.5;
+  p->loadTargets.reductionPressure = 1.0;
+  p->loadTargets.riderTarget = 0.5;
   p->reset();
   EXPECT_EQ(p->state.load.loadDb, 0.0);
   EXPECT_EQ(p->state.load.riderLiftDb, 0.0);
-  EXPECT_EQ(p->state.load.reductionPressure, 0.0);
-  EXPECT_NEAR(p->state.rider.riderTarget, lin(-17.0), 1e-14);
+  EXPECT_EQ(p->loadTargets.reductionPressure, 0.0);
+  EXPECT_NEAR(p->loadTargets.riderTarget, lin(-17.0), 1e-14);
 }
+
+// What the block update weighs: the watched stages' values with the depths of
+// their reductions, as the output stage, the repair and the rider set them.
+struct Watched {
+  double peakLevel;
+  double densityDepth;
+  double boostGuardGain;
+  double peakLimitGain;
+  double limitDepth;
+  double repairGain;
+  double repairAmount;
+  double tpGain;
+  double silenceHold;
+  double inputPeakHold;
+  double silenceThreshold;
+};
 
 struct Feedback {
   LoadFeedbackParams p;
   LoadFeedbackState s;
-  double riderTarget = 0.0;
-  double outputGainTarget = 0.0;
+  LoadTargets targets;
+  double& riderTarget = targets.riderTarget;
+  double& outputGainTarget = targets.outputGainTarget;
   Feedback(ProcessingMode mode, double adapt) {
-    deriveLoadFeedback(p, DeriveInputs{mode, 48000.0, adapt / 100.0, 0.0, kOutputCeiling});
-    resetLoadFeedback(s, p, riderTarget);
-    seedLoadTargets(p, s, riderTarget, outputGainTarget);
+    deriveLoadFeedback(p, DeriveInputs{mode, 48000.0, adapt / 100.0, 0.0, kOutputCeiling},
+                       WatchedVoicing{});
+    resetLoadFeedback(s, p, targets);
+    seedLoadTargets(p, s, targets);
   }
-  void blocks(int n, const LoadFeedbackInputs& in) {
-    for (int k = 0; k < n; ++k) runLoadFeedback(p, s, in, riderTarget, outputGainTarget);
+  void blocks(int n, const Watched& w) {
+    const double c = kOutputCeiling;
+    p.watched = WatchedVoicing{0.55 * c,     0.35 * c,       w.densityDepth,
+                               w.limitDepth, w.repairAmount, w.silenceThreshold};
+    const LoadFeedbackInputs in{w.peakLevel, w.boostGuardGain, w.peakLimitGain, w.repairGain,
+                                w.tpGain,    w.silenceHold,    w.inputPeakHold};
+    for (int k = 0; k < n; ++k) runLoadFeedback(p, s, in, targets);
   }
 };
 
 // Inputs of idle final stages, with programme present or not.
-LoadFeedbackInputs idle(bool programme) {
-  return LoadFeedbackInputs{
+Watched idle(bool programme) {
+  return Watched{
       0.1, 1.0, 1.0, 1.0, 1.0, 1.0, 1.0, 1.0, programme ? 0.0 : 0.8, programme ? 0.5 : 0.001, 0.01};
 }
 
@@ -110,15 +133,15 @@ double blockPoleOf(double seconds) { return std::exp(-64.0 / (seconds * 48000.0)
 
 TEST(LoadFeedbackBlock, SteadySixDecibelsOfReduction) {
   Feedback fb(ProcessingMode::stream, 100);
-  LoadFeedbackInputs in = idle(false);
+  Watched in = idle(false);
   in.tpGain = lin(-6.0);  // loss 6 dB: t = min(2, 4.32) = 2
   fb.blocks(1, in);
   EXPECT_NEAR(fb.s.loadDb, 2.0 * (1.0 - blockPoleOf(1.8)), 1e-12);
-  EXPECT_NEAR(fb.s.reductionPressure, fb.s.loadDb / 0.6, 1e-12);
+  EXPECT_NEAR(fb.targets.reductionPressure, fb.s.loadDb / 0.6, 1e-12);
   EXPECT_NEAR(fb.outputGainTarget, lin(1.4 - 0.9 * fb.s.loadDb), 1e-12);
   fb.blocks(48000 * 60 / 64, in);  // a minute
   EXPECT_NEAR(fb.s.loadDb, 2.0, 1e-9);
-  EXPECT_EQ(fb.s.reductionPressure, 1.0);
+  EXPECT_EQ(fb.targets.reductionPressure, 1.0);
   EXPECT_NEAR(fb.outputGainTarget, 1.0, 1e-12);  // max(0, 1.4 - 1.8) dB
   EXPECT_NEAR(fb.riderTarget, lin(-17.7), 1e-9);
   // When the reduction stops, the load falls with the slow 8 s pole.
@@ -131,7 +154,7 @@ TEST(LoadFeedbackBlock, ProductOfTheFinalStagesReductions) {
   Feedback fb(ProcessingMode::stream, 100);
   const double c = kOutputCeiling;
   const struct {
-    LoadFeedbackInputs in;
+    Watched in;
     double z;
   } cases[] = {
       // The density reduction reaches its full depth at 0.9 C.
@@ -165,7 +188,7 @@ TEST(LoadFeedbackBlock, RiderLiftRisesOnlyWithProgramme) {
   const double held = fb.s.riderLiftDb;
   fb.blocks(100, idle(false));
   EXPECT_EQ(fb.s.riderLiftDb, held);
-  LoadFeedbackInputs quiet = idle(true);
+  Watched quiet = idle(true);
   quiet.inputPeakHold = 0.005;
   fb.blocks(100, quiet);
   EXPECT_EQ(fb.s.riderLiftDb, held);
@@ -174,12 +197,12 @@ TEST(LoadFeedbackBlock, RiderLiftRisesOnlyWithProgramme) {
 TEST(LoadFeedbackBlock, OffOutsideStreamMode) {
   for (ProcessingMode mode : {ProcessingMode::podcast, ProcessingMode::limiter}) {
     Feedback fb(mode, 100);
-    LoadFeedbackInputs heavy = idle(true);
+    Watched heavy = idle(true);
     heavy.tpGain = 0.1;
     fb.blocks(5000, heavy);
     EXPECT_EQ(fb.s.loadDb, 0.0);
     EXPECT_EQ(fb.s.riderLiftDb, 0.0);
-    EXPECT_EQ(fb.s.reductionPressure, 0.0);
+    EXPECT_EQ(fb.targets.reductionPressure, 0.0);
     EXPECT_NEAR(fb.riderTarget, lin(-17.0), 1e-14);
     EXPECT_NEAR(fb.outputGainTarget, lin(mode == ProcessingMode::podcast ? 1.5 : 3.0), 1e-12);
   }

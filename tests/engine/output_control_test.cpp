@@ -20,17 +20,20 @@ constexpr ProcessingMode kModes[] = {ProcessingMode::podcast, ProcessingMode::st
 struct Stage {
   OutputControlParams p;
   std::unique_ptr<OutputControlState> s = std::make_unique<OutputControlState>();
+  double target = 1.0;  // the output gain target, as the load feedback sets it
 
   Stage(ProcessingMode mode, double fs, double adapt) {
     deriveOutputControl(p, DeriveInputs{mode, fs, adapt / 100.0, 0.0, kOutputCeiling});
-    resetOutputControl(*s, p);
+    // Final stages at rest: no load.
+    target = outputGainTargetFor(0.0, outputLevelOffsetDb(mode, adapt / 100.0));
+    resetOutputControl(*s, p, target);
   }
   // As the load feedback leaves it under heavy load: no boost.
   void unityTarget() {
-    p.outputGainTarget = 1.0;
-    resetOutputControl(*s, p);
+    target = 1.0;
+    resetOutputControl(*s, p, target);
   }
-  void run(double& l, double& r) { runOutputControl(p, *s, l, r); }
+  void run(double& l, double& r) { runOutputControl(p, *s, target, l, r); }
 };
 
 double dbToGain(double db) { return std::pow(10.0, db / 20.0); }
@@ -86,14 +89,13 @@ TEST(OutputGain, IdleTargetsAndResetSeed) {
   };
   for (const Case& c : cases) {
     Stage st(c.mode, 48000, c.adapt);
-    EXPECT_NEAR(st.p.outputGainTarget, dbToGain(c.db), 1e-12) << c.adapt;
-    EXPECT_EQ(st.s->outputGain, st.p.outputGainTarget);
+    EXPECT_NEAR(st.target, dbToGain(c.db), 1e-12) << c.adapt;
+    EXPECT_EQ(st.s->out.outputGain, st.target);
   }
   OutputControlParams p;
-  p.outputGainTarget = -1.0;
   OutputControlState s;
-  resetOutputControl(s, p);
-  EXPECT_EQ(s.outputGain, 1.0);
+  resetOutputControl(s, p, -1.0);
+  EXPECT_EQ(s.out.outputGain, 1.0);
 }
 
 // Whatever arrives, every sample leaves within +-outputCeiling: loud noise,
@@ -161,8 +163,8 @@ TEST(FinalPeakControl, SquareWaveSettlesOnTheLimitThreshold) {
       }
       const double density = dbToGain(-2.0 * st.p.densityDepth);
       const double threshold = 0.985 * kOutputCeiling;
-      EXPECT_NEAR(st.s->peakLevel, amplitude, 1e-9);
-      EXPECT_NEAR(st.s->peakLimitGain, threshold / (amplitude * density), 1e-9)
+      EXPECT_NEAR(st.s->out.peakLevel, amplitude, 1e-9);
+      EXPECT_NEAR(st.s->out.peakLimitGain, threshold / (amplitude * density), 1e-9)
           << static_cast<int>(mode) << " " << adapt;
       if (mode == ProcessingMode::limiter) {
         const double t1 = 0.96 * threshold;
@@ -188,10 +190,10 @@ TEST(FinalPeakControl, PeakLimitGainFloor) {
       double l = (n % 7) < 3 ? 100.0 : -100.0;
       double r = 0.5 * l;
       st.run(l, r);
-      lowest = std::fmin(lowest, st.s->peakLimitGain);
+      lowest = std::fmin(lowest, st.s->out.peakLimitGain);
     }
     EXPECT_GE(lowest, 0.08);
-    EXPECT_NEAR(st.s->peakLimitGain, 0.08, 1e-12);
+    EXPECT_NEAR(st.s->out.peakLimitGain, 0.08, 1e-12);
   }
 }
 
@@ -203,10 +205,10 @@ TEST(FinalPeakControl, BoostGuardIdleWithoutBoost) {
     Stage plain(mode, 48000, 30);
     guarded.unityTarget();
     plain.unityTarget();
-    guarded.s->boostGuardGain = 0.3;
+    guarded.s->out.boostGuardGain = 0.3;
     std::mt19937 rng(9);
     std::uniform_real_distribution<double> u(-3.0, 3.0);
-    double previous = guarded.s->boostGuardGain;
+    double previous = guarded.s->out.boostGuardGain;
     for (int n = 0; n < 10000; ++n) {
       double l = u(rng);
       double r = u(rng);
@@ -216,9 +218,9 @@ TEST(FinalPeakControl, BoostGuardIdleWithoutBoost) {
       plain.run(l2, r2);
       ASSERT_EQ(l, l2) << n;
       ASSERT_EQ(r, r2) << n;
-      ASSERT_GE(guarded.s->boostGuardGain, previous);
-      ASSERT_LE(guarded.s->boostGuardGain, 1.0);
-      previous = guarded.s->boostGuardGain;
+      ASSERT_GE(guarded.s->out.boostGuardGain, previous);
+      ASSERT_LE(guarded.s->out.boostGuardGain, 1.0);
+      previous = guarded.s->out.boostGuardGain;
     }
     EXPECT_GT(previous, 0.99);
   }
@@ -239,10 +241,10 @@ TEST(OutputControl, ResetAndReDerivation) {
   EXPECT_EQ(p->params.output.outputDelay, 17);
   EXPECT_EQ(std::memcmp(before->delay, p->state.output.delay, sizeof(before->delay)), 0);
   EXPECT_EQ(before->index, p->state.output.index);
-  EXPECT_EQ(before->peakLevel, p->state.output.peakLevel);
+  EXPECT_EQ(before->out.peakLevel, p->state.output.out.peakLevel);
 
   ASSERT_NE(before->postLowPass[1][1].y1, 0.0);
-  ASSERT_NE(before->peakLevel, 0.0);
+  ASSERT_NE(before->out.peakLevel, 0.0);
   p->reset();
   const OutputControlState& s = p->state.output;
   for (int ch = 0; ch < 2; ++ch) {
@@ -254,10 +256,10 @@ TEST(OutputControl, ResetAndReDerivation) {
     EXPECT_EQ(s.excessLevel[ch], 0.0);
     EXPECT_EQ(s.saturation[ch].previous, 0.0);
   }
-  EXPECT_EQ(s.outputGain, p->params.output.outputGainTarget);
-  EXPECT_EQ(s.boostGuardGain, 1.0);
-  EXPECT_EQ(s.peakLevel, 0.0);
-  EXPECT_EQ(s.peakLimitGain, 1.0);
+  EXPECT_EQ(s.out.outputGain, p->loadTargets.outputGainTarget);
+  EXPECT_EQ(s.out.boostGuardGain, 1.0);
+  EXPECT_EQ(s.out.peakLevel, 0.0);
+  EXPECT_EQ(s.out.peakLimitGain, 1.0);
   EXPECT_EQ(s.index, 0);
   for (const auto& ring : s.delay) {
     for (double v : ring) ASSERT_EQ(v, 0.0);

@@ -92,10 +92,10 @@ TEST(ProcessorLifecycle, ModeChangeResetsBeforeItDerivesNewRateAfter) {
   const double podcastTarget = std::pow(10.0, 1.5 / 20.0);
   const double limiterTarget = std::pow(10.0, 2.0 / 20.0);
   auto p = configured(48000, Processor::defaultSettings(ProcessingMode::podcast));
-  ASSERT_NEAR(p->params.output.outputGainTarget, podcastTarget, 1e-12);
+  ASSERT_NEAR(p->loadTargets.outputGainTarget, podcastTarget, 1e-12);
   p->applySettings({ProcessingMode::limiter, 0, 0});
-  EXPECT_NEAR(p->params.output.outputGainTarget, limiterTarget, 1e-12);
-  EXPECT_NEAR(p->state.output.outputGain, podcastTarget, 1e-12);
+  EXPECT_NEAR(p->loadTargets.outputGainTarget, limiterTarget, 1e-12);
+  EXPECT_NEAR(p->state.output.out.outputGain, podcastTarget, 1e-12);
 
   // Loud stream programme loads the final stages and lowers the target; a new
   // rate re-seeds the target from that load before the reset clears it.
@@ -106,8 +106,8 @@ TEST(ProcessorLifecycle, ModeChangeResetsBeforeItDerivesNewRateAfter) {
   ASSERT_GT(s->state.load.loadDb, 0.0);
   s->setSampleRate(44100);
   EXPECT_EQ(s->state.load.loadDb, 0.0);
-  EXPECT_EQ(s->state.output.outputGain, s->params.output.outputGainTarget);
-  EXPECT_LT(s->state.output.outputGain,
+  EXPECT_EQ(s->state.output.out.outputGain, s->loadTargets.outputGainTarget);
+  EXPECT_LT(s->state.output.out.outputGain,
             outputGainTargetFor(0.0, outputLevelOffsetDb(ProcessingMode::stream, 1.0)));
 }
 

@@ -26,10 +26,7 @@ struct Limiter {
     deriveTruePeakLimiter(p, inputs(fs));
     resetTruePeakLimiter(s, p);
   }
-  StereoFrame run(double l, double r) {
-    bool due = false;
-    return runTruePeakLimiter(p, s, l, r, due);
-  }
+  StereoFrame run(double l, double r) { return runTruePeakLimiter(p, s, l, r); }
 };
 
 // Zeroth-order modified Bessel function by its power series.
@@ -268,15 +265,6 @@ TEST(TruePeakLimiter, SkippingQuietHistoriesChangesNothing) {
       ASSERT_EQ(a.right, b.right) << f;
       ASSERT_EQ(skipping.s.tpGain, always.s.tpGain) << f;
     }
-  }
-}
-
-TEST(TruePeakLimiter, LoadBlockEverySixtyFourthFrame) {
-  Limiter lim(48000);
-  for (int f = 1; f <= 64 * 5; ++f) {
-    bool due = true;
-    runTruePeakLimiter(lim.p, lim.s, 0.1, 0.1, due);
-    EXPECT_EQ(due, f % 64 == 0) << f;
   }
 }
 
