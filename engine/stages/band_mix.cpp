@@ -5,14 +5,11 @@
 #include "engine/dsp/conversions.h"
 #include "engine/dsp/curves.h"
 #include "engine/dsp/minmax.h"
+#include "engine/stages/band_split.h"
 
 namespace vantle {
 
 namespace {
-
-// Stream voicing of the presence and air lifts, in dB.
-constexpr double kStreamPresenceDb = 2.3;
-constexpr double kStreamAirDb = 3.2;
 
 // The band clipper: a knee starting at 0.475 of the ceiling, 35 % wet.
 constexpr double kClipKnee = 0.75;
@@ -48,8 +45,9 @@ void deriveBandMix(BandMixParams& p, const DeriveInputs& in) {
   const double v = sd.v;
   p.clipMakeupScale = h;
   p.upperBalanceScale = v;
-  p.presenceClipTrim = dbToLinear((0.42 - 0.16 * v) * kStreamPresenceDb);
-  p.airClipTrim = dbToLinear((0.38 - 0.14 * v) * kStreamAirDb);
+  const PresenceAirVoicing lift = presenceAirVoicing(in.mode);
+  p.presenceClipTrim = dbToLinear((0.42 - 0.16 * v) * lift.presenceDb);
+  p.airClipTrim = dbToLinear((0.38 - 0.14 * v) * lift.airDb);
   const double g = 0.6 * ramp(in.d, 0.5, 0.28);
   p.bandMixWet = g * (0.15 * g + 0.85);
   p.bandMixDry = 1.0 - p.bandMixWet;

@@ -13,28 +13,38 @@ namespace {
 constexpr double kCrossoverHz[kCrossovers] = {150.0, 420.0, 700.0, 1600.0, 3700.0};
 
 struct SplitVoicing {
-  double trimDb;      // Tb
-  double amount;      // A, presence and air control amount as a fraction
-  double presenceDb;  // fixed lift of bands 3 and 4
-  double airDb;       // fixed lift of band 5
+  double trimDb;  // Tb
+  double amount;  // A, presence and air control amount as a fraction
 };
 
 SplitVoicing splitVoicing(ProcessingMode mode, double d) {
   switch (mode) {
     case ProcessingMode::podcast:
-      return {0.0, (50.0 + 22.0 * d) / 100.0, 2.0, 2.0};
+      return {0.0, (50.0 + 22.0 * d) / 100.0};
     case ProcessingMode::stream: {
       const double hl = ramp(d, 0.5, 0.28);
       const double s = 3.5 + 0.3 * d;
-      return {(3.2 - s) * hl + s, 0.5, 2.3, 3.2};
+      return {(3.2 - s) * hl + s, 0.5};
     }
     case ProcessingMode::limiter:
       break;
   }
-  return {-0.4 - 0.4 * d, 0.0, 0.0, 0.0};
+  return {-0.4 - 0.4 * d, 0.0};
 }
 
 }  // namespace
+
+PresenceAirVoicing presenceAirVoicing(ProcessingMode mode) {
+  switch (mode) {
+    case ProcessingMode::podcast:
+      return {2.0, 2.0};
+    case ProcessingMode::stream:
+      return {2.3, 3.2};
+    case ProcessingMode::limiter:
+      break;
+  }
+  return {0.0, 0.0};
+}
 
 void deriveBandSplit(BandSplitParams& p, const DeriveInputs& in) {
   const SplitVoicing v = splitVoicing(in.mode, in.d);
@@ -56,8 +66,9 @@ void deriveBandSplit(BandSplitParams& p, const DeriveInputs& in) {
   p.presenceMaxCutDb = 3.8 * v.amount;
   p.airMaxBoostDb = 3.6 * v.amount;
   p.airMaxCutDb = 1.1 * v.amount;
-  p.presenceLift = dbToLinear(v.presenceDb);
-  p.airLift = dbToLinear(v.airDb);
+  const PresenceAirVoicing lift = presenceAirVoicing(in.mode);
+  p.presenceLift = dbToLinear(lift.presenceDb);
+  p.airLift = dbToLinear(lift.airDb);
 }
 
 void resetBandSplit(BandSplitState& s, const BandSplitParams& p) {

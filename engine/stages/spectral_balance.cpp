@@ -4,6 +4,7 @@
 
 #include "engine/dsp/conversions.h"
 #include "engine/dsp/minmax.h"
+#include "engine/stages/band_split.h"
 
 namespace vantle {
 
@@ -60,20 +61,9 @@ void deriveSpectralBalance(SpectralBalanceParams& p, const DeriveInputs& in,
   p.upperBalanceScale = upperBalanceScale;
   p.balancePowerSmooth = blockStep(2.4, in.fs);
   p.balanceGainSmooth = blockStep(0.9, in.fs);
-  switch (in.mode) {
-    case ProcessingMode::podcast:
-      p.presenceDb = 2.0;
-      p.airDb = 2.0;
-      break;
-    case ProcessingMode::stream:
-      p.presenceDb = 2.3;
-      p.airDb = 3.2;
-      break;
-    case ProcessingMode::limiter:
-      p.presenceDb = 0.0;
-      p.airDb = 0.0;
-      break;
-  }
+  const PresenceAirVoicing lift = presenceAirVoicing(in.mode);
+  p.presenceDb = lift.presenceDb;
+  p.airDb = lift.airDb;
   p.presenceAim = 0.24 * clampLow(p.presenceDb, -6.0, 6.0) - 2.2;
   p.airAim = 0.26 * clampLow(p.airDb, -6.0, 6.0) - 4.6;
   if (streamBandDynamics) {
