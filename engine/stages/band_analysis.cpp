@@ -231,24 +231,24 @@ void deriveBandAnalysis(BandAnalysisParams& p, BandAnalysisState& s, const Deriv
   p.fastPowerFall = timePole(3.0, fs);
   p.slowPowerRise = timePole(4.5, fs);
   p.slowPowerFall = timePole(10.0, fs);
-  p.thinFastRise = blockPole(1.2, fs, 16.0);
-  p.thinFastFall = blockPole(6.0, fs, 16.0);
-  p.boomFastRise = blockPole(0.2, fs, 16.0);
-  p.boomFastFall = blockPole(6.0, fs, 16.0);
-  p.thinLevelRise = blockPole(1.0, fs, 16.0);
-  p.thinLevelFall = blockPole(10.0, fs, 16.0);
-  p.thinLevelFallBoomy = blockPole(0.08, fs, 16.0);
-  p.boomLevelRise = blockPole(0.25, fs, 16.0);
-  p.boomLevelFall = blockPole(10.0, fs, 16.0);
-  p.boomLevelFallThin = blockPole(1.2, fs, 16.0);
-  p.lowContentMeanPole = blockPole(0.25, fs, 16.0);
-  p.lowContentRise = blockPole(0.65, fs, 16.0);
-  p.lowContentFall = blockPole(2.0, fs, 16.0);
-  p.bandBalanceRise = blockPole(0.3, fs, 16.0);
-  p.bandBalanceFall = blockPole(1.2, fs, 16.0);
-  p.sustainRise = blockPole(1.6, fs, 16.0);
-  p.sustainFallHeld = blockPole(0.25, fs, 16.0);
-  p.sustainFall = blockPole(4.0, fs, 16.0);
+  p.thinFastRise = blockPole(1.2, fs, kAnalysisBlock);
+  p.thinFastFall = blockPole(6.0, fs, kAnalysisBlock);
+  p.boomFastRise = blockPole(0.2, fs, kAnalysisBlock);
+  p.boomFastFall = blockPole(6.0, fs, kAnalysisBlock);
+  p.thinLevelRise = blockPole(1.0, fs, kAnalysisBlock);
+  p.thinLevelFall = blockPole(10.0, fs, kAnalysisBlock);
+  p.thinLevelFallBoomy = blockPole(0.08, fs, kAnalysisBlock);
+  p.boomLevelRise = blockPole(0.25, fs, kAnalysisBlock);
+  p.boomLevelFall = blockPole(10.0, fs, kAnalysisBlock);
+  p.boomLevelFallThin = blockPole(1.2, fs, kAnalysisBlock);
+  p.lowContentMeanPole = blockPole(0.25, fs, kAnalysisBlock);
+  p.lowContentRise = blockPole(0.65, fs, kAnalysisBlock);
+  p.lowContentFall = blockPole(2.0, fs, kAnalysisBlock);
+  p.bandBalanceRise = blockPole(0.3, fs, kAnalysisBlock);
+  p.bandBalanceFall = blockPole(1.2, fs, kAnalysisBlock);
+  p.sustainRise = blockPole(1.6, fs, kAnalysisBlock);
+  p.sustainFallHeld = blockPole(0.25, fs, kAnalysisBlock);
+  p.sustainFall = blockPole(4.0, fs, kAnalysisBlock);
   p.bumpKeepRise = timePole(2.2, fs);
   p.bumpKeepFall = timePole(0.3, fs);
   p.fastBoomMinFrames = static_cast<std::uint64_t>(std::floor(2.5 * fs + 0.5));
@@ -339,7 +339,7 @@ void lowEndAnalysis(const BandAnalysisParams& p, BandAnalysisState& s, double re
   s.slowBassPower = follow(s.slowBassPower, bassPower, p.slowPowerRise, p.slowPowerFall);
   s.slowMidPower = follow(s.slowMidPower, midPower, p.slowPowerRise, p.slowPowerFall);
 
-  if (++s.blockCounter >= 16) {
+  if (++s.blockCounter >= kAnalysisBlock) {
     s.blockCounter = 0;
     runAnalysisBlock(p, s, reductionPressure, peak);
   }
@@ -349,7 +349,7 @@ void lowEndAnalysis(const BandAnalysisParams& p, BandAnalysisState& s, double re
   const double xL = pL + (eL - pL) * s.bumpKeep;
   const double xR = pR + (eR - pR) * s.bumpKeep;
 
-  if (++s.redesignCounter > 63) {
+  if (++s.redesignCounter >= kRedesignPeriod) {
     s.redesignCounter = 0;
     redesignEqualiser(p, s);
   }

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "engine/dsp/block_rates.h"
 #include "engine/dsp/filters.h"
 #include "engine/settings.h"
 
@@ -100,8 +101,8 @@ struct BandAnalysisState {
   double slowMidPower = 0.0;
   bool trackersSeeded = false;
   std::uint64_t activeFrames = 0;
-  std::int32_t blockCounter = 15;
-  std::int32_t redesignCounter = 63;
+  std::int32_t blockCounter = kAnalysisBlock - 1;
+  std::int32_t redesignCounter = kRedesignPeriod - 1;
   double subThinFastLevel = 0.0;
   double bassThinFastLevel = 0.0;
   double subBoomFastLevel = 0.0;

@@ -48,8 +48,8 @@ void deriveBandLimiters(BandLimitersParams& p, const DeriveInputs& in) {
   const StreamDynamicsVoicing sd = streamDynamicsVoicing(in);
   p.streamBandDynamics = sd.on;
   p.makeupAmount = sd.h;
-  p.makeupRise = 1.0 - blockPole(0.32, in.fs, kMakeupInterval);
-  p.makeupFall = 1.0 - blockPole(0.07, in.fs, kMakeupInterval);
+  p.makeupRise = 1.0 - blockPole(0.32, in.fs, kMakeupBlock);
+  p.makeupFall = 1.0 - blockPole(0.07, in.fs, kMakeupBlock);
   bandLimitThresholds(p.bandLimitThresholdDb, sd.h, sd.v);
   for (int k = 0; k < kBands; ++k)
     p.bandLimitGateLevel[k] = dbToLinear(p.bandLimitThresholdDb[k]) * 0.999999999999;
@@ -68,7 +68,7 @@ void runBandLimiters(const BandLimitersParams& p, BandLimitersState& s, BandSign
   if (!p.streamBandDynamics) return;
 
   s.frameCounter += 1;
-  s.makeupUpdate = s.frameCounter >= kMakeupInterval;
+  s.makeupUpdate = s.frameCounter >= kMakeupBlock;
   if (s.makeupUpdate) s.frameCounter = 0;
 
   // How much the band gain took off each low band's peak since the last update.

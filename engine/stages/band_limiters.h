@@ -6,12 +6,12 @@
 #include <cstdint>
 
 #include "engine/bands.h"
+#include "engine/dsp/block_rates.h"
 #include "engine/settings.h"
 
 namespace vantle {
 
-constexpr int kMakeupBands = 3;      // bands 0..2 receive make-up
-constexpr int kMakeupInterval = 16;  // frames between two make-up updates
+constexpr int kMakeupBands = 3;  // bands 0..2 receive make-up
 
 // Whether the stream band dynamics run, and the two scales that voice them.
 // The band gain thresholds, the band limiters and the band mix all derive

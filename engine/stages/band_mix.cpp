@@ -28,8 +28,8 @@ void deriveBandMix(BandMixParams& p, const DeriveInputs& in) {
   bandLimitThresholds(thresholdDb, sd.h, sd.v);
   for (int k = 0; k < kBands; ++k) p.bandClipCeiling[k] = dbToLinear(thresholdDb[k]);
 
-  p.clipMakeupRise = 1.0 - blockPole(0.32, in.fs, kMakeupInterval);
-  p.clipMakeupFall = 1.0 - blockPole(0.07, in.fs, kMakeupInterval);
+  p.clipMakeupRise = 1.0 - blockPole(0.32, in.fs, kMakeupBlock);
+  p.clipMakeupFall = 1.0 - blockPole(0.07, in.fs, kMakeupBlock);
 
   if (in.mode != ProcessingMode::stream) {
     p.presenceClipTrim = 1.0;

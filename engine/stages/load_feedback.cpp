@@ -1,5 +1,6 @@
 #include "engine/stages/load_feedback.h"
 
+#include "engine/dsp/block_rates.h"
 #include "engine/dsp/conversions.h"
 
 namespace vantle {
@@ -46,10 +47,10 @@ void deriveLoadFeedback(LoadFeedbackParams& p, const DeriveInputs& in) {
   }
   p.outputLevelOffset = clampValue(offset, -24.0, 6.0);
   p.riderTargetBaseDb = -17.0;
-  p.riderLiftRise = blockPole(6.0, fs, 64.0);
-  p.riderLiftFall = blockPole(1.5, fs, 64.0);
-  p.loadRise = blockPole(1.8, fs, 64.0);
-  p.loadFall = blockPole(8.0, fs, 64.0);
+  p.riderLiftRise = blockPole(6.0, fs, kLoadBlock);
+  p.riderLiftFall = blockPole(1.5, fs, kLoadBlock);
+  p.loadRise = blockPole(1.8, fs, kLoadBlock);
+  p.loadFall = blockPole(8.0, fs, kLoadBlock);
 }
 
 void resetLoadFeedback(LoadFeedbackState& s, const LoadFeedbackParams& p, double& riderTarget) {

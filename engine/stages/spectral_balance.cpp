@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "engine/dsp/block_rates.h"
 #include "engine/dsp/conversions.h"
 #include "engine/dsp/minmax.h"
 #include "engine/stages/band_split.h"
@@ -9,8 +10,6 @@
 namespace vantle {
 
 namespace {
-
-constexpr int kBalanceBlock = 32;
 
 // min(hi, max(lo, x)): a value that is not a number gives lo.
 double clampLow(double x, double lo, double hi) { return minOf(hi, maxOf(lo, x)); }
@@ -24,7 +23,7 @@ double blockStep(double tauSeconds, double fs) {
 // two middle bands, and a small step of every band gain towards its target.
 void runBalanceBlock(const SpectralBalanceParams& p, SpectralBalanceState& s) {
   for (int k = 0; k < kBands; ++k) {
-    const double m = s.balanceAccum[k] * 0.03125;
+    const double m = s.balanceAccum[k] * (1.0 / kBalanceBlock);
     onePole(s.balancePower[k], m, p.balancePowerSmooth);
     s.balanceAccum[k] = 0.0;
   }
