@@ -9,10 +9,9 @@ namespace vantle {
 
 namespace {
 
-// Make-up caps (dB), slopes, and the reduction (dB) a band must exceed first.
-constexpr double kMakeupCapDb[kMakeupBands] = {2.3, 2.45, 0.65};
-constexpr double kMakeupSlope[kMakeupBands] = {0.55, 0.62, 0.18};
-constexpr double kMakeupOffsetDb[kMakeupBands] = {0.18, 0.18, 0.25};
+// Make-up of bands 0..2 for the reduction the band gains took off.
+constexpr MakeupCurve kMakeupCurve[kMakeupBands] = {
+    {2.3, 0.55, 0.18}, {2.45, 0.62, 0.18}, {0.65, 0.18, 0.25}};
 
 // Above this reduction the limiter holds its floor gain.
 constexpr double kFloorReductionDb = 18.5;
@@ -23,6 +22,19 @@ double peakOf(const double (&sig)[kChannels][kBands], int k) {
 }
 
 }  // namespace
+
+double makeupRiseStep(double fs) { return 1.0 - blockPole(0.32, fs, kMakeupBlock); }
+
+double makeupFallStep(double fs) { return 1.0 - blockPole(0.07, fs, kMakeupBlock); }
+
+void stepMakeup(const MakeupCurve& curve, double amount, double rise, double fall,
+                double& ratioPeak, double& makeupDb, double& makeupGain) {
+  const double db = linearToDb(maxOf(1e-7, ratioPeak));
+  const double target = amount * minOf(curve.capDb, curve.slope * maxOf(0.0, db - curve.offsetDb));
+  onePole(makeupDb, target, makeupDb > target ? fall : rise);
+  makeupGain = dbToLinear(makeupDb);
+  ratioPeak = 1.0;
+}
 
 StreamDynamicsVoicing streamDynamicsVoicing(const DeriveInputs& in) {
   StreamDynamicsVoicing sd;
@@ -48,8 +60,8 @@ void deriveBandLimiters(BandLimitersParams& p, const DeriveInputs& in) {
   const StreamDynamicsVoicing sd = streamDynamicsVoicing(in);
   p.streamBandDynamics = sd.on;
   p.makeupAmount = sd.h;
-  p.makeupRise = 1.0 - blockPole(0.32, in.fs, kMakeupBlock);
-  p.makeupFall = 1.0 - blockPole(0.07, in.fs, kMakeupBlock);
+  p.makeupRise = makeupRiseStep(in.fs);
+  p.makeupFall = makeupFallStep(in.fs);
   bandLimitThresholds(p.bandLimitThresholdDb, sd.h, sd.v);
   for (int k = 0; k < kBands; ++k)
     p.bandLimitGateLevel[k] = dbToLinear(p.bandLimitThresholdDb[k]) * 0.999999999999;
@@ -81,14 +93,8 @@ void runBandLimiters(const BandLimitersParams& p, BandLimitersState& s, BandSign
   // Block-rate make-up: the only logarithms and exponentials of this path.
   if (s.makeupUpdate) {
     for (int k = 0; k < kMakeupBands; ++k) {
-      const double db = linearToDb(maxOf(1e-7, s.reductionHold[k]));
-      const double target =
-          p.makeupAmount *
-          minOf(kMakeupCapDb[k], kMakeupSlope[k] * maxOf(0.0, db - kMakeupOffsetDb[k]));
-      const double c = s.makeupDb[k] > target ? p.makeupFall : p.makeupRise;
-      onePole(s.makeupDb[k], target, c);
-      s.bandMakeupGain[k] = dbToLinear(s.makeupDb[k]);
-      s.reductionHold[k] = 1.0;
+      stepMakeup(kMakeupCurve[k], p.makeupAmount, p.makeupRise, p.makeupFall, s.reductionHold[k],
+                 s.makeupDb[k], s.bandMakeupGain[k]);
     }
   }
 

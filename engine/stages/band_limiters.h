@@ -28,6 +28,27 @@ StreamDynamicsVoicing streamDynamicsVoicing(const DeriveInputs& in);
 // clippers of the band mix use the same values as their ceilings.
 void bandLimitThresholds(double (&db)[kBands], double h, double v);
 
+// How the make-up of a low band follows the reduction (dB) it received:
+// nothing up to offsetDb, slope dB per dB above it, at most capDb.
+struct MakeupCurve {
+  double capDb;
+  double slope;
+  double offsetDb;
+};
+
+// Steps of the make-up per make-up block: towards a higher target (tau
+// 0.32 s) and towards a lower one (0.07 s). The limiters and the band mix
+// smooth their make-ups alike.
+double makeupRiseStep(double fs);
+double makeupFallStep(double fs);
+
+// One make-up block of one band, shared by the limiters and the band mix:
+// the target follows the largest peak ratio (linear) the band lost since the
+// last block, scaled by amount; makeupDb steps towards it, makeupGain takes its
+// linear value, and ratioPeak starts again at 1.
+void stepMakeup(const MakeupCurve& curve, double amount, double rise, double fall,
+                double& ratioPeak, double& makeupDb, double& makeupGain);
+
 // Derived parameters (written by the derivation only).
 struct BandLimitersParams {
   bool streamBandDynamics = false;  // stream mode above adapt 50

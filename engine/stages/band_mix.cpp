@@ -15,10 +15,9 @@ namespace {
 constexpr double kClipKnee = 0.75;
 constexpr double kClipMix = 0.35;
 
-// Make-up caps (dB), slopes, and the clipping (dB) a band must exceed first.
-constexpr double kMakeupCapDb[kMakeupBands] = {2.6, 2.75, 0.75};
-constexpr double kMakeupSlope[kMakeupBands] = {0.62, 0.7, 0.2};
-constexpr double kMakeupOffsetDb[kMakeupBands] = {0.18, 0.18, 0.25};
+// Make-up of bands 0..2 for what they lost since the split, clipping included.
+constexpr MakeupCurve kClipMakeupCurve[kMakeupBands] = {
+    {2.6, 0.62, 0.18}, {2.75, 0.7, 0.18}, {0.75, 0.2, 0.25}};
 
 }  // namespace
 
@@ -28,8 +27,8 @@ void deriveBandMix(BandMixParams& p, const DeriveInputs& in) {
   bandLimitThresholds(thresholdDb, sd.h, sd.v);
   for (int k = 0; k < kBands; ++k) p.bandClipCeiling[k] = dbToLinear(thresholdDb[k]);
 
-  p.clipMakeupRise = 1.0 - blockPole(0.32, in.fs, kMakeupBlock);
-  p.clipMakeupFall = 1.0 - blockPole(0.07, in.fs, kMakeupBlock);
+  p.clipMakeupRise = makeupRiseStep(in.fs);
+  p.clipMakeupFall = makeupFallStep(in.fs);
 
   if (in.mode != ProcessingMode::stream) {
     p.presenceClipTrim = 1.0;
@@ -86,14 +85,8 @@ void runBandMix(const BandMixParams& p, BandMixState& s, bool streamBandDynamics
   // Block-rate make-up, on the frames the band limiters' counter wrapped.
   if (makeupUpdate) {
     for (int k = 0; k < kMakeupBands; ++k) {
-      const double e = linearToDb(maxOf(1e-7, s.clipRatioPeak[k]));
-      const double target =
-          minOf(kMakeupCapDb[k], kMakeupSlope[k] * maxOf(0.0, e - kMakeupOffsetDb[k])) *
-          p.clipMakeupScale;
-      const double coef = s.clipMakeupDb[k] > target ? p.clipMakeupFall : p.clipMakeupRise;
-      onePole(s.clipMakeupDb[k], target, coef);
-      s.clipMakeupGain[k] = dbToLinear(s.clipMakeupDb[k]);
-      s.clipRatioPeak[k] = 1.0;
+      stepMakeup(kClipMakeupCurve[k], p.clipMakeupScale, p.clipMakeupRise, p.clipMakeupFall,
+                 s.clipRatioPeak[k], s.clipMakeupDb[k], s.clipMakeupGain[k]);
     }
   }
 
