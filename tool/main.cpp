@@ -5,6 +5,7 @@
 #include <memory>
 #include <vector>
 
+#include "engine/dsp/clamp.h"
 #include "engine/processor.h"
 #include "tool/arguments.h"
 
@@ -43,8 +44,6 @@ void useBinaryStreams() {
 #endif
 }
 
-double clampRange(double x, double lo, double hi) { return x < lo ? lo : (x > hi ? hi : x); }
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -61,8 +60,8 @@ int main(int argc, char** argv) {
   auto processor = std::make_unique<vantle::Processor>();
   processor->setSampleRate(line.rate);
   vantle::ProcessorSettings settings = vantle::Processor::defaultSettings(line.mode);
-  if (line.haveInputDb) settings.inputGainDb = clampRange(line.inputDb, -24.0, 24.0);
-  settings.adapt = clampRange(line.adapt, 0.0, 100.0);
+  if (line.haveInputDb) settings.inputGainDb = vantle::clampTo(line.inputDb, -24.0, 24.0);
+  settings.adapt = vantle::clampTo(line.adapt, 0.0, 100.0);
   processor->applySettings(settings);
 
   const int channels = line.channels;

@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "engine/dsp/clamp.h"
 #include "engine/dsp/conversions.h"
 #include "engine/dsp/minmax.h"
 
@@ -121,7 +122,7 @@ void runBandLimiters(const BandLimitersParams& p, BandLimitersState& s, BandSign
           } else if (red > 18.0) {
             c = p.limitReleaseDeep;
           } else {
-            const double tau = minOf(0.06, maxOf(0.004, red / 300.0));
+            const double tau = clampToOrLow(red / 300.0, 0.004, 0.06);
             c = std::exp(-1.0 / maxOf(1.0, tau * p.sampleRate));
           }
           red = glide(red, over, c);
@@ -130,7 +131,7 @@ void runBandLimiters(const BandLimitersParams& p, BandLimitersState& s, BandSign
         // the value just computed.
         s.bandReductionDb[k] = red < 1e-5 ? 0.0 : red;
         gain =
-            red > kFloorReductionDb ? kFloorGain : minOf(1.0, maxOf(kFloorGain, dbToLinear(-red)));
+            red > kFloorReductionDb ? kFloorGain : clampToOrLow(dbToLinear(-red), kFloorGain, 1.0);
       }
     }
     s.bandLimitGain[k] = gain;

@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "engine/dsp/clamp.h"
 #include "engine/dsp/conversions.h"
 #include "engine/dsp/minmax.h"
 #include "engine/dsp/ratio_control.h"
@@ -120,7 +121,7 @@ void runBandSplit(const BandSplitParams& p, BandSplitState& s, double bandAnalys
     const double airChange = boostShare(ar, p.airLowRatio, 0.006) * p.airMaxBoostDb -
                              cutShare(ar, p.airHighRatio, 0.38) * p.airMaxCutDb;
     // A crowded presence region takes back up to 55 % of an air boost.
-    const double crowd = clampValue((pr - 0.46) / 0.34, 0.0, 1.0);
+    const double crowd = clampTo((pr - 0.46) / 0.34, 0.0, 1.0);
     const double airTarget = dbToLinear(airChange - crowd * 0.55 * maxOf(0.0, airChange));
 
     s.presenceGain = stepControlGain(s.presenceGain, presenceTarget, p.presenceAirGainRise,

@@ -2,10 +2,10 @@
 
 #include <cmath>
 
+#include "engine/dsp/clamp.h"
 #include "engine/dsp/conversions.h"
 #include "engine/dsp/curves.h"
 #include "engine/dsp/minmax.h"
-#include "engine/dsp/unit_clamp.h"
 
 namespace vantle {
 
@@ -55,7 +55,7 @@ void deriveBandSum(BandSumParams& p, const DeriveInputs& in) {
       break;
   }
   const double s = p.hfShapeAmount;
-  const double ms = minOf(1.5, maxOf(0.0, p.bandDelayMs));
+  const double ms = clampToOrLow(p.bandDelayMs, 0.0, 1.5);
   // Without the transient saturation the bands pass undelayed.
   p.bandDelay = (s > 0.0 && ms > 0.0) ? msToSamples(ms, in.fs, kBandDelayRing - 1) : 0;
 
@@ -137,12 +137,12 @@ void runBandSum(const BandSumParams& p, BandSumState& s, const BandSignals& band
       const double r = eventRatio(slope, det.slopeAvg, kSlopeLift[i], kSlopeScale[i]);
       const double q = eventRatio(curve, det.curveAvg, kCurveLift[i], kCurveScale[i]);
 
-      double t = maxOf(clamp01(q), clamp01(r)) * clamp01(onset[i]) *
-                 (kLevelBase[i] + kLevelWeight[i] * clamp01(level[i]));
+      double t = maxOf(clampUnitOrZero(q), clampUnitOrZero(r)) * clampUnitOrZero(onset[i]) *
+                 (kLevelBase[i] + kLevelWeight[i] * clampUnitOrZero(level[i]));
       // The air band counts as an event only as far as the band below it
       // shows one too.
-      if (i == 2) t = t * (0.2 + 0.8 * maxOf(strength[1], clamp01(onset[1])));
-      strength[i] = clamp01(t);
+      if (i == 2) t = t * (0.2 + 0.8 * maxOf(strength[1], clampUnitOrZero(onset[1])));
+      strength[i] = clampUnitOrZero(t);
       det.event = follow(det.event, strength[i], p.hfAttack, p.hfRelease);
     }
 
@@ -160,7 +160,7 @@ void runBandSum(const BandSumParams& p, BandSumState& s, const BandSignals& band
 
     const double p5 = peak[2];
     const double g = p5 > ceiling[2] ? ceiling[2] / maxOf(1e-6, p5) : 1.0;
-    const double target = minOf(1.0, maxOf(0.08, g));
+    const double target = clampToOrLow(g, 0.08, 1.0);
     const double h = s.band5Gain > 0.0 ? s.band5Gain : 1.0;
     s.band5Gain = glide(h, target, h > target ? p.hfAttack : p.hfRelease);
     const double m = 1.0 - s.detector[2].event * shape * 0.62 * (1.0 - s.band5Gain);

@@ -2,10 +2,10 @@
 
 #include <cmath>
 
+#include "engine/dsp/clamp.h"
 #include "engine/dsp/conversions.h"
 #include "engine/dsp/filters.h"
 #include "engine/dsp/minmax.h"
-#include "engine/dsp/unit_clamp.h"
 
 namespace vantle {
 
@@ -46,11 +46,11 @@ void deriveBusShaping(BusShapingParams& p, const DeriveInputs& in) {
   p.busKneeWidth = 0.68 - 0.18 * m;
   designPeaking(p.busLowEq, 105.0, 1.0, 1.6 * p.busLowEqAmount, in.fs);
   designPeaking(p.busSubEq, 58.0, 0.75, 0.65 * p.busSubEqAmount, in.fs);
-  const double satDrive = minOf(50.0, maxOf(0.0, drive));
+  const double satDrive = clampToOrLow(drive, 0.0, 50.0);
   p.busSatAmount = satDrive / 100.0;
   p.busSatMakeup = dbToLinear(0.04 * satDrive);
   p.stereoWidth = width;
-  p.outputTrim = dbToLinear(minOf(12.0, maxOf(-12.0, trimDb)));
+  p.outputTrim = dbToLinear(clampToOrLow(trimDb, -12.0, 12.0));
 
   p.midFastRise = timePole(0.0015, in.fs);
   p.midFastFall = timePole(0.05, in.fs);
@@ -80,14 +80,15 @@ double widthDetector(const BusShapingParams& p, WidthDetectorState& s, double a,
 
   // Widen only programme: the mid above -60 dBFS (fully at -40) and some side
   // content to widen.
-  const double presence = clamp01((s.midAverage - 0.001) * 111.111111111111);
+  const double presence = clampUnitOrZero((s.midAverage - 0.001) * 111.111111111111);
   const double ratio = s.sideAverage / maxOf(1e-6, s.midAverage);
-  const double sideShare = clamp01((ratio - 0.012) * 20.8333333333333);
+  const double sideShare = clampUnitOrZero((ratio - 0.012) * 20.8333333333333);
   // Punchy and narrow programme tolerates more width.
   const double punch = maxOf(0.0, (s.midFast / maxOf(1e-6, s.midSlow) - 1.0) * 1.5);
   const double open = maxOf(0.0, (0.45 - ratio) * 2.85714285714286);
   const double character = maxOf(0.0, minOf(1.0, punch) * 0.4 + 0.35 + minOf(1.0, open) * 0.25);
-  const double cap = ratio > 1e-6 ? clamp01((0.92 / ratio - 1.0) / maxOf(1e-6, extra)) : 1.0;
+  const double cap =
+      ratio > 1e-6 ? clampUnitOrZero((0.92 / ratio - 1.0) / maxOf(1e-6, extra)) : 1.0;
   const double target = presence * sideShare * minOf(1.0, character) * cap;
 
   s.result = glide(s.result, target, s.result > target ? p.resultFall : p.resultRise);

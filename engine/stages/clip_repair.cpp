@@ -2,8 +2,8 @@
 
 #include <cmath>
 
+#include "engine/dsp/clamp.h"
 #include "engine/dsp/conversions.h"
-#include "engine/dsp/unit_clamp.h"
 #include "engine/dsp/window_minimum.h"
 
 namespace vantle {
@@ -271,7 +271,8 @@ void runClipRepair(const ClipRepairParams& p, ClipRepairState& s, double outputG
 
   // Quality gate: dense clipping closes it within a fraction of a millisecond.
   const double a = gateTarget(s.signalSum, s.errorSum, s.energyCount);
-  s.allowState = clamp01(glide(s.allowState, a, a < s.allowState ? p.allowFall : p.allowRise));
+  s.allowState =
+      clampUnitOrZero(glide(s.allowState, a, a < s.allowState ? p.allowFall : p.allowRise));
   s.allowRing[i] = s.allowState;
 
   // Event tracking: an event is a run of frames where the knee bites.
@@ -309,7 +310,7 @@ void runClipRepair(const ClipRepairParams& p, ClipRepairState& s, double outputG
   // (if any) has been measured.
   const int pos = (i - p.repairLookahead) & kRingMask;
   const double markAllow = s.allowRing[pos] < s.markRing[pos] ? s.allowRing[pos] : s.markRing[pos];
-  const double z = clamp01(markAllow);
+  const double z = clampUnitOrZero(markAllow);
   repL[pos] = rawL[pos] + (s.kneeRing[0][pos] - rawL[pos]) * z;
   repR[pos] = rawR[pos] + (s.kneeRing[1][pos] - rawR[pos]) * z;
   const double needHere = neededGain(s.ceilingRing[pos], repL[pos], repR[pos]);
@@ -347,12 +348,12 @@ void runClipRepair(const ClipRepairParams& p, ClipRepairState& s, double outputG
 
   const double gain = s.gainRing[o];
   const double amount = p.repairAmount;
-  double yL = clampValue(gw * repL[o] * gain, -ceiling, ceiling);
-  double yR = clampValue(gw * repR[o] * gain, -ceiling, ceiling);
+  double yL = clampTo(gw * repL[o] * gain, -ceiling, ceiling);
+  double yR = clampTo(gw * repR[o] * gain, -ceiling, ceiling);
   yL = rawL[o] + (yL - rawL[o]) * amount;
   yR = rawR[o] + (yR - rawR[o]) * amount;
-  left = clampValue(yL, -ceiling, ceiling);
-  right = clampValue(yR, -ceiling, ceiling);
+  left = clampTo(yL, -ceiling, ceiling);
+  right = clampTo(yR, -ceiling, ceiling);
 
   s.sampleCounter += 1;
   s.writeIndex = (i + 1) & kRingMask;

@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "engine/dsp/clamp.h"
 #include "engine/dsp/conversions.h"
 #include "engine/dsp/minmax.h"
 
@@ -70,7 +71,7 @@ RiderVoicing riderVoicing(ProcessingMode mode, double d) {
 // recovery while the gate is open and to the fast resume recovery while the
 // programme returns.
 double rideGain(const GainRiderParams& p, const GainRiderState& s, double g, double t) {
-  const double x = clampValue((1.0 - g) / 0.75, 0.0, 1.0);
+  const double x = clampTo((1.0 - g) / 0.75, 0.0, 1.0);
   const double slow = 0.15 * p.releaseShaping;
   const double k = (0.16 * p.resumeStrength + 0.06) * s.resumeAmount;
   const double gate = s.silenceGate;
@@ -123,7 +124,7 @@ void deriveGainRider(GainRiderParams& p, const DeriveInputs& in) {
   const double scale = v.gainScalePercent / 100.0;
   p.riderBoostScale = scale;
   p.riderCutScale = scale <= 0.5 ? scale : 0.5 + 0.4 * (scale - 0.5);
-  const double saturation = minOf(25.0, maxOf(0.0, v.saturationPercent));
+  const double saturation = clampToOrLow(v.saturationPercent, 0.0, 25.0);
   p.saturationAmount = saturation / 100.0;
   p.saturationMakeup = dbToLinear(saturation * 2.0 / 25.0);
 }
@@ -167,9 +168,9 @@ void runGainRider(const GainRiderParams& p, GainRiderState& s, double& left, dou
   } else {
     hold = glide(oldHold, quiet, quiet > oldHold ? p.silenceRise : p.silenceFall);
   }
-  s.silenceHold = clampValue(hold, 0.0, 1.0);
+  s.silenceHold = clampTo(hold, 0.0, 1.0);
   s.silenceGate = (1.0 - present) * s.silenceHold;
-  s.resumeLevel = present * clampValue(maxOf(s.silenceMemory, oldHold) * p.resumeScale, 0.0, 1.0);
+  s.resumeLevel = present * clampTo(maxOf(s.silenceMemory, oldHold) * p.resumeScale, 0.0, 1.0);
   s.resumeAmount = maxOf(s.resumeLevel, s.resumeAmount * p.resumeHoldDecay);
   if (present > 0.0) s.silenceMemory = s.silenceMemory * p.resumeHoldDecay;
   if (s.resumeAmount > 0.0) {
@@ -181,9 +182,9 @@ void runGainRider(const GainRiderParams& p, GainRiderState& s, double& left, dou
   }
 
   const double lowTarget0 =
-      clampValue(s.riderTarget / maxOf(1e-6, s.lowEnvelope), p.riderMinGain, p.riderMaxGain);
+      clampTo(s.riderTarget / maxOf(1e-6, s.lowEnvelope), p.riderMinGain, p.riderMaxGain);
   double highTarget =
-      clampValue(s.riderTarget / maxOf(1e-6, s.highEnvelope), p.riderMinGain, p.riderMaxGain);
+      clampTo(s.riderTarget / maxOf(1e-6, s.highEnvelope), p.riderMinGain, p.riderMaxGain);
   double lowTarget = lowTarget0 * (1.0 - p.riderHighWeight) + highTarget * p.riderHighWeight;
   const double gate = s.silenceGate;
   if (gate > 0.0) {

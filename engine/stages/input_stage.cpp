@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "engine/dsp/clamp.h"
 #include "engine/dsp/conversions.h"
 #include "engine/dsp/minmax.h"
 
@@ -59,7 +60,7 @@ void deriveInputStage(InputStageParams& p, InputStageState& s, const DeriveInput
   p.lowCutCoef = onePoleCoef(stream ? 42.5 : 20.0, in.fs);
   p.lowCutDepth = stream ? ramp(in.d, 0.5, 0.3) : 0.0;
 
-  const double pairs = clampValue(rotatorVoicing(in.mode), 0.0, 6.0);
+  const double pairs = clampTo(rotatorVoicing(in.mode), 0.0, 6.0);
   const auto sections = static_cast<std::int32_t>(2.0 * std::floor(pairs + 0.5));
   if (sections != p.rotatorSections) {
     clearRotator(s);

@@ -1,15 +1,14 @@
 #include "engine/stages/load_feedback.h"
 
 #include "engine/dsp/block_rates.h"
+#include "engine/dsp/clamp.h"
 #include "engine/dsp/conversions.h"
 
 namespace vantle {
 
 namespace {
 
-inline double sat(double x) { return x < 0.0 ? 0.0 : (x > 1.0 ? 1.0 : x); }
-
-inline double pressureOf(double loadDb) { return sat(loadDb / 0.6); }
+inline double pressureOf(double loadDb) { return clampTo(loadDb / 0.6, 0.0, 1.0); }
 
 // Both targets follow from the load and the lift: the output gain loses
 // 0.9 dB and the rider target 0.35 dB per dB of load.
@@ -45,7 +44,7 @@ void deriveLoadFeedback(LoadFeedbackParams& p, const DeriveInputs& in) {
       offset = -1.5;
       break;
   }
-  p.outputLevelOffset = clampValue(offset, -24.0, 6.0);
+  p.outputLevelOffset = clampTo(offset, -24.0, 6.0);
   p.riderTargetBaseDb = -17.0;
   p.riderLiftRise = blockPole(6.0, fs, kLoadBlock);
   p.riderLiftFall = blockPole(1.5, fs, kLoadBlock);
@@ -91,7 +90,7 @@ void runLoadFeedback(const LoadFeedbackParams& p, LoadFeedbackState& s,
 
   const double loss = -linearToDb(z > 1e-7 ? z : 1e-7);
   const double lossDb = loss > 0.0 ? loss : 0.0;
-  const double t = clampValue((lossDb - 0.6) * 0.8, 0.0, 2.0) * p.loadDepth;
+  const double t = clampTo((lossDb - 0.6) * 0.8, 0.0, 2.0) * p.loadDepth;
   s.loadDb = glide(s.loadDb, t, t > s.loadDb ? p.loadRise : p.loadFall);
   s.reductionPressure = pressureOf(s.loadDb);
 

@@ -24,7 +24,7 @@ struct LoadFeedbackParams {
 };
 
 // Run-time state, moved once every 64 frames.
-//   reductionPressure  sat(loadDb / 0.6), read by the band analysis; reset 0
+//   reductionPressure  loadDb / 0.6 clamped to 0..1, read by the band analysis; reset 0
 //   loadDb             smoothed load of the final stages, dB >= 0; reset 0
 //   riderLiftDb        smoothed lift of the rider target, dB >= 0; reset 0
 struct LoadFeedbackState {

@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "engine/dsp/clamp.h"
 #include "engine/dsp/conversions.h"
 #include "engine/dsp/minmax.h"
 
@@ -77,13 +78,13 @@ void runLookaheadLimiter(const LookaheadLimiterParams& p, LookaheadLimiterState&
   // Only what the chain added on top of the raw input counts: nothing up to
   // 3 dB louder, full weight from 12 dB on.
   const double ratio = s.processedLevel / maxOf(s.rawLevel, 1e-6);
-  const double excess = clampValue((linearToDb(maxOf(1e-7, ratio)) - 3.0) / 9.0, 0.0, 1.0);
+  const double excess = clampTo((linearToDb(maxOf(1e-7, ratio)) - 3.0) / 9.0, 0.0, 1.0);
   s.ceilingLevel = follow(s.ceilingLevel, a, p.ceilingAttack, p.ceilingRelease);
   double ceilingGain = 1.0;
   if (s.ceilingLevel > p.limiterCeiling) {
     ceilingGain = p.limiterCeiling / maxOf(1e-6, s.ceilingLevel);
   }
-  ceilingGain = clampValue(ceilingGain, p.limiterFloor, 1.0);
+  ceilingGain = clampTo(ceilingGain, p.limiterFloor, 1.0);
   const double target = 1.0 - (1.0 - ceilingGain) * excess;
   s.limiterGain =
       glide(s.limiterGain, target, s.limiterGain > target ? p.ceilingAttack : p.ceilingRelease);

@@ -2,10 +2,10 @@
 
 #include <cmath>
 
+#include "engine/dsp/clamp.h"
 #include "engine/dsp/conversions.h"
 #include "engine/dsp/filters.h"
 #include "engine/dsp/minmax.h"
-#include "engine/dsp/unit_clamp.h"
 
 namespace vantle {
 
@@ -158,7 +158,7 @@ void runOutputControl(const OutputControlParams& p, OutputControlState& s, doubl
   const double pk = stereoPeak(x[0], x[1]);
   s.peakLevel = follow(s.peakLevel, pk, p.finalAttack, p.finalRelease);
   const double e = (s.peakLevel - p.densityStart) / p.densityRange;
-  const double reductionDb = -2.0 * p.densityDepth * clamp01(e);
+  const double reductionDb = -2.0 * p.densityDepth * clampUnitOrZero(e);
   const double gd = reductionDb < 0.0 ? dbToLinear(reductionDb) : 1.0;
   x[0] *= gd;
   x[1] *= gd;

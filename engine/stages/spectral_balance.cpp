@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "engine/dsp/block_rates.h"
+#include "engine/dsp/clamp.h"
 #include "engine/dsp/conversions.h"
 #include "engine/dsp/minmax.h"
 #include "engine/stages/band_split.h"
@@ -10,9 +11,6 @@
 namespace vantle {
 
 namespace {
-
-// min(hi, max(lo, x)): a value that is not a number gives lo.
-double clampLow(double x, double lo, double hi) { return minOf(hi, maxOf(lo, x)); }
 
 // Pole of a one-pole step taken once per block, as 1 - c^frames.
 double blockStep(double tauSeconds, double fs) {
@@ -38,12 +36,12 @@ void runBalanceBlock(const SpectralBalanceParams& p, SpectralBalanceState& s) {
   // The two lowest bands carry a fixed lift, the middle ones are pulled to
   // the reference, the top ones towards the presence and air voicing.
   double target[kBands];
-  target[0] = (clampLow((-1.8 - level[0]) * 0.34, -1.75, 2.4) + 2.5) * h;
-  target[1] = (clampLow((-0.7 - level[1]) * 0.36, -1.65, 2.55) + 0.9) * h;
-  target[2] = clampLow((-0.3 - level[2]) * 0.16, -0.6, 0.55) * h;
-  target[3] = clampLow((0.0 - level[3]) * 0.1, -0.4, 0.4) * h;
-  target[4] = clampLow((p.presenceAim - level[4]) * 0.18, -1.1, 1.15) * v;
-  target[5] = clampLow((p.airAim - level[5]) * 0.18, -1.35, 1.35) * v;
+  target[0] = (clampToOrLow((-1.8 - level[0]) * 0.34, -1.75, 2.4) + 2.5) * h;
+  target[1] = (clampToOrLow((-0.7 - level[1]) * 0.36, -1.65, 2.55) + 0.9) * h;
+  target[2] = clampToOrLow((-0.3 - level[2]) * 0.16, -0.6, 0.55) * h;
+  target[3] = clampToOrLow((0.0 - level[3]) * 0.1, -0.4, 0.4) * h;
+  target[4] = clampToOrLow((p.presenceAim - level[4]) * 0.18, -1.1, 1.15) * v;
+  target[5] = clampToOrLow((p.airAim - level[5]) * 0.18, -1.35, 1.35) * v;
   for (int k = 0; k < kBands; ++k) {
     onePole(s.balanceDb[k], target[k], p.balanceGainSmooth);
     s.balanceGain[k] = dbToLinear(s.balanceDb[k]);
@@ -63,8 +61,8 @@ void deriveSpectralBalance(SpectralBalanceParams& p, const DeriveInputs& in,
   const PresenceAirVoicing lift = presenceAirVoicing(in.mode);
   p.presenceDb = lift.presenceDb;
   p.airDb = lift.airDb;
-  p.presenceAim = 0.24 * clampLow(p.presenceDb, -6.0, 6.0) - 2.2;
-  p.airAim = 0.26 * clampLow(p.airDb, -6.0, 6.0) - 4.6;
+  p.presenceAim = 0.24 * clampToOrLow(p.presenceDb, -6.0, 6.0) - 2.2;
+  p.airAim = 0.26 * clampToOrLow(p.airDb, -6.0, 6.0) - 4.6;
   if (streamBandDynamics) {
     p.presenceTrim = dbToLinear(0.24 * p.presenceDb * upperBalanceScale);
     p.presenceTrimHigh = dbToLinear(0.42 * p.presenceDb * upperBalanceScale);
