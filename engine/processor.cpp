@@ -18,7 +18,7 @@ double defaultInputGainDb(ProcessingMode mode) {
 Processor::Processor() = default;
 
 void Processor::setSampleRate(double rate) {
-  if (!std::isfinite(rate) || rate < 8000.0 || rate > 768000.0) rate = 48000.0;
+  if (!std::isfinite(rate) || rate < kMinSampleRate || rate > kMaxSampleRate) rate = 48000.0;
   sampleRate = rate;
   lastAppliedMode = -1;
   derive();
@@ -37,8 +37,8 @@ void Processor::applySettings(const ProcessorSettings& s) {
   // Comparisons are written so that a value that is not a number passes
   // unchanged; the derivation repairs it.
   settings.adapt = s.adapt < 0.0 ? 0.0 : (s.adapt > 100.0 ? 100.0 : s.adapt);
-  if (settings.inputGainDb < -12.0) settings.inputGainDb = -12.0;
-  if (settings.inputGainDb > 18.0) settings.inputGainDb = 18.0;
+  if (settings.inputGainDb < kMinInputGainDb) settings.inputGainDb = kMinInputGainDb;
+  if (settings.inputGainDb > kMaxInputGainDb) settings.inputGainDb = kMaxInputGainDb;
   if (lastAppliedMode >= 0 && previous != settings.mode) {
     settings.inputGainDb = defaultInputGainDb(settings.mode);
     reset();

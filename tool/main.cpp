@@ -5,7 +5,6 @@
 #include <memory>
 #include <vector>
 
-#include "engine/dsp/clamp.h"
 #include "engine/processor.h"
 #include "tool/arguments.h"
 
@@ -60,8 +59,9 @@ int main(int argc, char** argv) {
   auto processor = std::make_unique<vantle::Processor>();
   processor->setSampleRate(line.rate);
   vantle::ProcessorSettings settings = vantle::Processor::defaultSettings(line.mode);
-  if (line.haveInputDb) settings.inputGainDb = vantle::clampTo(line.inputDb, -24.0, 24.0);
-  settings.adapt = vantle::clampTo(line.adapt, 0.0, 100.0);
+  // The processor clamps both to its own limits (kMinInputGainDb..kMaxInputGainDb, adapt 0..100).
+  if (line.haveInputDb) settings.inputGainDb = line.inputDb;
+  settings.adapt = line.adapt;
   processor->applySettings(settings);
 
   const int channels = line.channels;

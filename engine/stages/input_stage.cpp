@@ -53,8 +53,8 @@ void clearRotator(InputStageState& s) {
 
 void deriveInputStage(InputStageParams& p, InputStageState& s, const DeriveInputs& in) {
   const bool stream = in.mode == ProcessingMode::stream;
-  const double g = in.inputGainDb;
-  p.inputGain = dbToLinear(minOf(18.0, g >= -12.0 ? g : -12.0));
+  // A stored gain that is not a number gets the lowest gain.
+  p.inputGain = dbToLinear(clampToOrLow(in.inputGainDb, kMinInputGainDb, kMaxInputGainDb));
   p.streamLowCut = stream;
   p.lowCutEnabled = in.mode == ProcessingMode::podcast ? 1 : 0;
   p.lowCutCoef = onePoleCoef(stream ? 42.5 : 20.0, in.fs);
