@@ -104,23 +104,23 @@ void runAnalysisBlock(const BandAnalysisParams& p, BandAnalysisState& s, double 
 
   // Positive: that side wants a boost. Corrections of the same sign pull the
   // smaller towards the larger; opposite ones move slightly together.
-  const double x = s.subThinLevel - s.subBoomLevel;
-  const double y = s.bassThinLevel - s.bassBoomLevel;
-  double xPulled = 0.0;
-  double yPulled = 0.0;
-  if (x * y < 0.0) {
-    const double m = (x + y) / 2.0;
-    xPulled = x + (m - x) * p.pullApart;
-    yPulled = y + (m - y) * p.pullApart;
-  } else if (std::fabs(x) >= std::fabs(y)) {
-    xPulled = x + (y - x) * p.pullLarger;
-    yPulled = y + (x - y) * p.pullSmaller;
+  const double sub = s.subThinLevel - s.subBoomLevel;     // x, the shelf side, dB
+  const double bass = s.bassThinLevel - s.bassBoomLevel;  // y, the peak side, dB
+  double subPulled = 0.0;
+  double bassPulled = 0.0;
+  if (sub * bass < 0.0) {
+    const double mean = (sub + bass) / 2.0;
+    subPulled = sub + (mean - sub) * p.pullApart;
+    bassPulled = bass + (mean - bass) * p.pullApart;
+  } else if (std::fabs(sub) >= std::fabs(bass)) {
+    subPulled = sub + (bass - sub) * p.pullLarger;
+    bassPulled = bass + (sub - bass) * p.pullSmaller;
   } else {
-    xPulled = x + (y - x) * p.pullSmaller;
-    yPulled = y + (x - y) * p.pullLarger;
+    subPulled = sub + (bass - sub) * p.pullSmaller;
+    bassPulled = bass + (sub - bass) * p.pullLarger;
   }
-  s.shelfGainDb = xPulled;
-  s.peakGainDb = yPulled;
+  s.shelfGainDb = subPulled;
+  s.peakGainDb = bassPulled;
 
   const double eligible = active && s.activeFrames >= p.sustainMinFrames ? 1.0 : 0.0;
   s.bandBalanceFactor = follow(s.bandBalanceFactor, smoothShare((s.bandBalanceDb - 3.0) / 2.0),
@@ -130,8 +130,8 @@ void runAnalysisBlock(const BandAnalysisParams& p, BandAnalysisState& s, double 
   // non-boomy programme with little sub-bass, no dominating band 0, an input
   // that is not bass-heavy and final stages that are not working hard.
   const double target =
-      p.sustainBoostMaxDb * eligible * smoothShare(xPulled - 0.8) *
-      (1.0 - smoothShare((xPulled - 3.4) / 0.8)) * (1.0 - smoothShare((slowSubDb + 4.5) / 1.5)) *
+      p.sustainBoostMaxDb * eligible * smoothShare(subPulled - 0.8) *
+      (1.0 - smoothShare((subPulled - 3.4) / 0.8)) * (1.0 - smoothShare((slowSubDb + 4.5) / 1.5)) *
       smoothShare((-1.0 - slowBassDb) / 0.6) * (1.0 - smoothShare(4.0 * boomMax)) *
       (1.0 - smoothShare((s.bandBalanceDb - 3.2) / 0.8)) *
       (1.0 - smoothShare((s.bandBalanceFactor - 0.3) / 0.45)) *

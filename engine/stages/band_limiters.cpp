@@ -41,29 +41,29 @@ StreamDynamicsVoicing streamDynamicsVoicing(const DeriveInputs& in) {
   StreamDynamicsVoicing sd;
   if (in.mode != ProcessingMode::stream) return sd;
   const double hl = ramp(in.d, 0.5, 0.28);
-  sd.h = ramp(in.d, 0.5, 0.3);
-  const double t = maxOf(0.0, (sd.h - 0.35) / 0.65);
-  sd.v = t * t;
-  sd.on = 60.0 * hl > 1e-6 || 100.0 * sd.h > 1e-6;
+  sd.makeupScale = ramp(in.d, 0.5, 0.3);
+  const double t = maxOf(0.0, (sd.makeupScale - 0.35) / 0.65);
+  sd.upperBalanceScale = t * t;
+  sd.on = 60.0 * hl > 1e-6 || 100.0 * sd.makeupScale > 1e-6;
   return sd;
 }
 
-void bandLimitThresholds(double (&db)[kBands], double h, double v) {
-  db[0] = -11.75 - 0.75 * h;
-  db[1] = -13.75 + 1.25 * h;
-  db[2] = -15.25 + 2.75 * h;
-  db[3] = -16.75 + 1.445 * (v * v);
-  db[4] = -18.75 + 1.845 * v;
-  db[5] = -20.25 + 1.845 * v;
+void bandLimitThresholds(double (&db)[kBands], double makeupScale, double upperBalanceScale) {
+  db[0] = -11.75 - 0.75 * makeupScale;
+  db[1] = -13.75 + 1.25 * makeupScale;
+  db[2] = -15.25 + 2.75 * makeupScale;
+  db[3] = -16.75 + 1.445 * (upperBalanceScale * upperBalanceScale);
+  db[4] = -18.75 + 1.845 * upperBalanceScale;
+  db[5] = -20.25 + 1.845 * upperBalanceScale;
 }
 
 void deriveBandLimiters(BandLimitersParams& p, const DeriveInputs& in) {
   const StreamDynamicsVoicing sd = streamDynamicsVoicing(in);
   p.streamBandDynamics = sd.on;
-  p.makeupAmount = sd.h;
+  p.makeupAmount = sd.makeupScale;
   p.makeupRise = makeupRiseStep(in.fs);
   p.makeupFall = makeupFallStep(in.fs);
-  bandLimitThresholds(p.bandLimitThresholdDb, sd.h, sd.v);
+  bandLimitThresholds(p.bandLimitThresholdDb, sd.makeupScale, sd.upperBalanceScale);
   for (int k = 0; k < kBands; ++k)
     p.bandLimitGateLevel[k] = dbToLinear(p.bandLimitThresholdDb[k]) * 0.999999999999;
   p.limitAttack = timePole(0.004, in.fs);

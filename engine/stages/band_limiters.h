@@ -17,16 +17,16 @@ constexpr int kMakeupBands = 3;  // bands 0..2 receive make-up
 // The band gain thresholds, the band limiters and the band mix all derive
 // from this one place.
 struct StreamDynamicsVoicing {
-  bool on = false;  // streamBandDynamics
-  double h = 0.0;   // make-up and clip scale H, 0 outside stream mode
-  double v = 0.0;   // upper balance scale V = max(0, (H - 0.35) / 0.65)^2
+  bool on = false;                 // streamBandDynamics
+  double makeupScale = 0.0;        // H: make-up and clip scale, 0 outside stream mode
+  double upperBalanceScale = 0.0;  // V = max(0, (H - 0.35) / 0.65)^2: upper balance scale
 };
 
 StreamDynamicsVoicing streamDynamicsVoicing(const DeriveInputs& in);
 
-// Limiter threshold of every band in dB for the scales h and v; the band
+// Limiter threshold of every band in dB for the scales H and V; the band
 // clippers of the band mix use the same values as their ceilings.
-void bandLimitThresholds(double (&db)[kBands], double h, double v);
+void bandLimitThresholds(double (&db)[kBands], double makeupScale, double upperBalanceScale);
 
 // How the make-up of a low band follows the reduction (dB) it received:
 // nothing up to offsetDb, slope dB per dB above it, at most capDb.

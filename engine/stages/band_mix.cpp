@@ -24,7 +24,7 @@ constexpr MakeupCurve kClipMakeupCurve[kMakeupBands] = {
 void deriveBandMix(BandMixParams& p, const DeriveInputs& in) {
   const StreamDynamicsVoicing sd = streamDynamicsVoicing(in);
   double thresholdDb[kBands];
-  bandLimitThresholds(thresholdDb, sd.h, sd.v);
+  bandLimitThresholds(thresholdDb, sd.makeupScale, sd.upperBalanceScale);
   for (int k = 0; k < kBands; ++k) p.bandClipCeiling[k] = dbToLinear(thresholdDb[k]);
 
   p.clipMakeupRise = makeupRiseStep(in.fs);
@@ -40,17 +40,16 @@ void deriveBandMix(BandMixParams& p, const DeriveInputs& in) {
     p.clippedBandGain = 1.0;
     return;
   }
-  const double h = sd.h;
-  const double v = sd.v;
-  p.clipMakeupScale = h;
-  p.upperBalanceScale = v;
+  const double upper = sd.upperBalanceScale;
+  p.clipMakeupScale = sd.makeupScale;
+  p.upperBalanceScale = upper;
   const PresenceAirVoicing lift = presenceAirVoicing(in.mode);
-  p.presenceClipTrim = dbToLinear((0.42 - 0.16 * v) * lift.presenceDb);
-  p.airClipTrim = dbToLinear((0.38 - 0.14 * v) * lift.airDb);
+  p.presenceClipTrim = dbToLinear((0.42 - 0.16 * upper) * lift.presenceDb);
+  p.airClipTrim = dbToLinear((0.38 - 0.14 * upper) * lift.airDb);
   const double g = 0.6 * ramp(in.d, 0.5, 0.28);
   p.bandMixWet = g * (0.15 * g + 0.85);
   p.bandMixDry = 1.0 - p.bandMixWet;
-  p.clippedBandGain = dbToLinear(-1.5 - 1.5 * h);
+  p.clippedBandGain = dbToLinear(-1.5 - 1.5 * sd.makeupScale);
 }
 
 void resetBandMix(BandMixState& s, const BandMixParams& p) {

@@ -111,17 +111,17 @@ void runBandSplit(const BandSplitParams& p, BandSplitState& s, double bandAnalys
     s.presenceEnv = follow(s.presenceEnv, presenceLevel, attack, release);
     s.airEnv = follow(s.airEnv, airLevel, attack, release);
 
-    const double pr = s.presenceEnv / maxOf(1e-6, s.presenceRefEnv);
-    const double ar = s.airEnv / maxOf(1e-6, s.airRefEnv);
+    const double presenceRatio = s.presenceEnv / maxOf(1e-6, s.presenceRefEnv);
+    const double airRatio = s.airEnv / maxOf(1e-6, s.airRefEnv);
 
     const double presenceTarget =
-        dbToLinear(boostShare(pr, p.presenceLowRatio, 0.06) * p.presenceMaxBoostDb -
-                   cutShare(pr, p.presenceHighRatio, 0.78) * p.presenceMaxCutDb);
+        dbToLinear(boostShare(presenceRatio, p.presenceLowRatio, 0.06) * p.presenceMaxBoostDb -
+                   cutShare(presenceRatio, p.presenceHighRatio, 0.78) * p.presenceMaxCutDb);
 
-    const double airChange = boostShare(ar, p.airLowRatio, 0.006) * p.airMaxBoostDb -
-                             cutShare(ar, p.airHighRatio, 0.38) * p.airMaxCutDb;
+    const double airChange = boostShare(airRatio, p.airLowRatio, 0.006) * p.airMaxBoostDb -
+                             cutShare(airRatio, p.airHighRatio, 0.38) * p.airMaxCutDb;
     // A crowded presence region takes back up to 55 % of an air boost.
-    const double crowd = clampTo((pr - 0.46) / 0.34, 0.0, 1.0);
+    const double crowd = clampTo((presenceRatio - 0.46) / 0.34, 0.0, 1.0);
     const double airTarget = dbToLinear(airChange - crowd * 0.55 * maxOf(0.0, airChange));
 
     s.presenceGain = stepControlGain(s.presenceGain, presenceTarget, p.presenceAirGainRise,
@@ -132,16 +132,16 @@ void runBandSplit(const BandSplitParams& p, BandSplitState& s, double bandAnalys
     s.airGain = 1.0;
   }
 
-  const double pg = s.presenceGain * p.presenceLift;
-  const double ag = s.airGain * p.airLift;
+  const double presenceGain = s.presenceGain * p.presenceLift;
+  const double airGain = s.airGain * p.airLift;
   for (int ch = 0; ch < kChannels; ++ch) {
     double* out = bands.bandSignal[ch];
     out[0] = b[ch][0];
     out[1] = b[ch][1];
     out[2] = b[ch][2];
-    out[3] = b[ch][3] * pg;
-    out[4] = b[ch][4] * pg;
-    out[5] = b[ch][5] * ag;
+    out[3] = b[ch][3] * presenceGain;
+    out[4] = b[ch][4] * presenceGain;
+    out[5] = b[ch][5] * airGain;
   }
 
   if (bandAnalysisMix > 1e-7) {

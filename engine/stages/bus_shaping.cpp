@@ -41,9 +41,9 @@ void deriveBusShaping(BusShapingParams& p, const DeriveInputs& in) {
       trimDb = -1.6 - 1.4 * d;
       break;
   }
-  const double m = p.busKneeMix;
-  p.busKneeThreshold = (0.97 - 0.16 * m) * in.outputCeiling;
-  p.busKneeWidth = 0.68 - 0.18 * m;
+  const double kneeMix = p.busKneeMix;  // M
+  p.busKneeThreshold = (0.97 - 0.16 * kneeMix) * in.outputCeiling;
+  p.busKneeWidth = 0.68 - 0.18 * kneeMix;
   designPeaking(p.busLowEq, 105.0, 1.0, 1.6 * p.busLowEqAmount, in.fs);
   designPeaking(p.busSubEq, 58.0, 0.75, 0.65 * p.busSubEqAmount, in.fs);
   const double satDrive = clampToOrLow(drive, 0.0, 50.0);
@@ -71,12 +71,12 @@ void resetBusShaping(BusShapingState& s, const BusShapingParams& p) {
   s.width = WidthDetectorState{};
 }
 
-double widthDetector(const BusShapingParams& p, WidthDetectorState& s, double a, double b,
-                     double extra) {
-  s.midFast = follow(s.midFast, a, p.midFastRise, p.midFastFall);
-  s.midSlow = follow(s.midSlow, a, p.midSlowRise, p.midSlowFall);
-  s.midAverage = follow(s.midAverage, a, p.averageRise, p.averageFall);
-  s.sideAverage = follow(s.sideAverage, b, p.averageRise, p.averageFall);
+double widthDetector(const BusShapingParams& p, WidthDetectorState& s, double midLevel,
+                     double sideLevel, double extra) {
+  s.midFast = follow(s.midFast, midLevel, p.midFastRise, p.midFastFall);
+  s.midSlow = follow(s.midSlow, midLevel, p.midSlowRise, p.midSlowFall);
+  s.midAverage = follow(s.midAverage, midLevel, p.averageRise, p.averageFall);
+  s.sideAverage = follow(s.sideAverage, sideLevel, p.averageRise, p.averageFall);
 
   // Widen only programme: the mid above -60 dBFS (fully at -40) and some side
   // content to widen.
@@ -100,10 +100,10 @@ void runBusShaping(const BusShapingParams& p, BusShapingState& s, double& left, 
   double l = left;
   double r = right;
 
-  const double m = p.busKneeMix;
-  if (m > 0.0) {
-    l = l + (softKneeLimit(l, p.busKneeThreshold, p.busKneeWidth) - l) * m;
-    r = r + (softKneeLimit(r, p.busKneeThreshold, p.busKneeWidth) - r) * m;
+  const double kneeMix = p.busKneeMix;
+  if (kneeMix > 0.0) {
+    l = l + (softKneeLimit(l, p.busKneeThreshold, p.busKneeWidth) - l) * kneeMix;
+    r = r + (softKneeLimit(r, p.busKneeThreshold, p.busKneeWidth) - r) * kneeMix;
   }
   if (p.busLowEqAmount > 0.0) {
     l = runBiquad(p.busLowEq, s.lowEq[0], l);
@@ -120,12 +120,12 @@ void runBusShaping(const BusShapingParams& p, BusShapingState& s, double& left, 
 
   const double mid = (l + r) * 0.5;
   double side = (l - r) * 0.5;
-  const double w = p.stereoWidth;
-  if (w < 1.0) {
-    side = side * w;
-  } else if (w > 1.0000001) {
-    const double t = widthDetector(p, s.width, std::fabs(mid), std::fabs(side), w - 1.0);
-    side = side * (1.0 + (w - 1.0) * t);
+  const double width = p.stereoWidth;  // w
+  if (width < 1.0) {
+    side = side * width;
+  } else if (width > 1.0000001) {
+    const double share = widthDetector(p, s.width, std::fabs(mid), std::fabs(side), width - 1.0);
+    side = side * (1.0 + (width - 1.0) * share);
   }
 
   left = p.outputTrim * (mid + side);

@@ -64,9 +64,9 @@ void deriveBusShaping(BusShapingParams& p, const DeriveInputs& in);
 void resetBusShaping(BusShapingState& s, const BusShapingParams& p);
 void runBusShaping(const BusShapingParams& p, BusShapingState& s, double& left, double& right);
 
-// Share 0..1 of the extra width (extra = w - 1) to apply now, for |mid| a and
-// |side| b; never more than keeps the widened side below 0.92 of the mid.
-double widthDetector(const BusShapingParams& p, WidthDetectorState& s, double a, double b,
-                     double extra);
+// Share 0..1 of the extra width (extra = w - 1) to apply now, for the levels
+// |mid| and |side|; never more than keeps the widened side below 0.92 of the mid.
+double widthDetector(const BusShapingParams& p, WidthDetectorState& s, double midLevel,
+                     double sideLevel, double extra);
 
 }  // namespace vantle

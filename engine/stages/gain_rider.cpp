@@ -70,17 +70,17 @@ RiderVoicing riderVoicing(ProcessingMode mode, double d) {
 // that slows down the deeper the gain cuts, switches to the slow silence
 // recovery while the gate is open and to the fast resume recovery while the
 // programme returns.
-double rideGain(const GainRiderParams& p, const GainRiderState& s, double g, double t) {
-  const double x = clampTo((1.0 - g) / 0.75, 0.0, 1.0);
+double rideGain(const GainRiderParams& p, const GainRiderState& s, double gain, double target) {
+  const double depth = clampTo((1.0 - gain) / 0.75, 0.0, 1.0);
   const double slow = 0.15 * p.releaseShaping;
-  const double k = (0.16 * p.resumeStrength + 0.06) * s.resumeAmount;
+  const double resume = (0.16 * p.resumeStrength + 0.06) * s.resumeAmount;
   const double gate = s.silenceGate;
   const double recovery =
-      ((((1.0 - x * slow) * p.riderRelease + x * slow * p.riderSlowRelease) * (1.0 - gate) +
+      ((((1.0 - depth * slow) * p.riderRelease + depth * slow * p.riderSlowRelease) * (1.0 - gate) +
         gate * p.silenceRecovery) *
-       (1.0 - k)) +
-      k * p.resumeRecovery;
-  return glide(g, t, g <= t ? recovery : p.riderGainAttack);
+       (1.0 - resume)) +
+      resume * p.resumeRecovery;
+  return glide(gain, target, gain <= target ? recovery : p.riderGainAttack);
 }
 
 // Share of a region gain that reaches the signal: boosts and cuts scale apart.
@@ -95,18 +95,18 @@ double appliedGain(const GainRiderParams& p, double gain) {
 void deriveGainRider(GainRiderParams& p, const DeriveInputs& in) {
   const double fs = in.fs;
   const RiderVoicing v = riderVoicing(in.mode, in.d);
-  const double r = v.releaseFactor;
-  p.releaseFactor = r;
+  const double releaseFactor = v.releaseFactor;  // R
+  p.releaseFactor = releaseFactor;
   p.riderTrim = dbToLinear(v.trimDb);
   p.riderSplitCoef = onePoleCoef(200.0, fs);
   p.riderAttack = timePole(0.045, fs);
-  p.riderRelease = timePole(0.085 * r + 0.08, fs);
-  p.riderSlowRelease = timePole(0.15 * r + 0.24, fs);
+  p.riderRelease = timePole(0.085 * releaseFactor + 0.08, fs);
+  p.riderSlowRelease = timePole(0.15 * releaseFactor + 0.24, fs);
   p.riderGainAttack = timePole(0.03, fs);
   p.inputPeakDecay = timePole(0.35, fs);
   p.heldLevelDecay = timePole(0.16, fs);
   p.silenceThreshold = dbToLinear(v.silenceDb);
-  p.silenceRise = timePole(0.012 * r + 0.04, fs);
+  p.silenceRise = timePole(0.012 * releaseFactor + 0.04, fs);
   p.silenceFall = timePole(0.0015, fs);
   p.fastTime = maxOf(0.005, v.fastMs / 1000.0);
   p.resumeHoldDecay = timePole(maxOf(0.12, 4.5 * p.fastTime), fs);
@@ -176,9 +176,9 @@ void runGainRider(const GainRiderParams& p, GainRiderState& s, double& left, dou
   if (s.resumeAmount > 0.0) {
     // Returning programme pulls the envelopes to its level faster than the
     // attack alone would, in proportion to how long the pause was.
-    const double k = 1.0 - s.resumeAmount * (1.0 - p.resumeFollow);
-    s.lowEnvelope = glide(s.lowEnvelope, lowLevel, k);
-    s.highEnvelope = glide(s.highEnvelope, highLevel, k);
+    const double pull = 1.0 - s.resumeAmount * (1.0 - p.resumeFollow);
+    s.lowEnvelope = glide(s.lowEnvelope, lowLevel, pull);
+    s.highEnvelope = glide(s.highEnvelope, highLevel, pull);
   }
 
   const double lowTarget0 =

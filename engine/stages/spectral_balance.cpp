@@ -21,8 +21,8 @@ double blockStep(double tauSeconds, double fs) {
 // two middle bands, and a small step of every band gain towards its target.
 void runBalanceBlock(const SpectralBalanceParams& p, SpectralBalanceState& s) {
   for (int k = 0; k < kBands; ++k) {
-    const double m = s.balanceAccum[k] * (1.0 / kBalanceBlock);
-    onePole(s.balancePower[k], m, p.balancePowerSmooth);
+    const double mean = s.balanceAccum[k] * (1.0 / kBalanceBlock);
+    onePole(s.balancePower[k], mean, p.balancePowerSmooth);
     s.balanceAccum[k] = 0.0;
   }
   const double ref = std::sqrt(maxOf(1e-12, 0.5 * (s.balancePower[2] + s.balancePower[3])));
@@ -31,17 +31,17 @@ void runBalanceBlock(const SpectralBalanceParams& p, SpectralBalanceState& s) {
     level[k] =
         8.685889638065037 * std::log(maxOf(1e-7, std::sqrt(maxOf(1e-12, s.balancePower[k])) / ref));
   }
-  const double h = p.clipMakeupScale;
-  const double v = p.upperBalanceScale;
+  const double makeup = p.clipMakeupScale;   // H
+  const double upper = p.upperBalanceScale;  // V
   // The two lowest bands carry a fixed lift, the middle ones are pulled to
   // the reference, the top ones towards the presence and air voicing.
   double target[kBands];
-  target[0] = (clampToOrLow((-1.8 - level[0]) * 0.34, -1.75, 2.4) + 2.5) * h;
-  target[1] = (clampToOrLow((-0.7 - level[1]) * 0.36, -1.65, 2.55) + 0.9) * h;
-  target[2] = clampToOrLow((-0.3 - level[2]) * 0.16, -0.6, 0.55) * h;
-  target[3] = clampToOrLow((0.0 - level[3]) * 0.1, -0.4, 0.4) * h;
-  target[4] = clampToOrLow((p.presenceAim - level[4]) * 0.18, -1.1, 1.15) * v;
-  target[5] = clampToOrLow((p.airAim - level[5]) * 0.18, -1.35, 1.35) * v;
+  target[0] = (clampToOrLow((-1.8 - level[0]) * 0.34, -1.75, 2.4) + 2.5) * makeup;
+  target[1] = (clampToOrLow((-0.7 - level[1]) * 0.36, -1.65, 2.55) + 0.9) * makeup;
+  target[2] = clampToOrLow((-0.3 - level[2]) * 0.16, -0.6, 0.55) * makeup;
+  target[3] = clampToOrLow((0.0 - level[3]) * 0.1, -0.4, 0.4) * makeup;
+  target[4] = clampToOrLow((p.presenceAim - level[4]) * 0.18, -1.1, 1.15) * upper;
+  target[5] = clampToOrLow((p.airAim - level[5]) * 0.18, -1.35, 1.35) * upper;
   for (int k = 0; k < kBands; ++k) {
     onePole(s.balanceDb[k], target[k], p.balanceGainSmooth);
     s.balanceGain[k] = dbToLinear(s.balanceDb[k]);
