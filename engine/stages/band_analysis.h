@@ -150,6 +150,10 @@ double boomWeightCurve(double u);
 void deriveBandAnalysis(BandAnalysisParams& p, BandAnalysisState& s, const DeriveInputs& in,
                         double levellerAmount, double bandAnalysisMix);
 // Clears every memory including the bank's; the equaliser keeps its coefficients.
+// They live only here (designed by the derivation and every 64 frames), so
+// keeping them leaves the sections a design for this rate instead of the default
+// pass-through; the first analysis frame after a reset redesigns them from the
+// cleared gains.
 void resetBandAnalysis(BandAnalysisState& s, const BandAnalysisParams& p);
 // Called by the low-end shaper while its band-analysis mix is above 1e-7:
 // (pL, pR) enter the shaper, (eL, eR) are the same pair after the 65 Hz bump.

@@ -91,7 +91,9 @@ void runBandLimiters(const BandLimitersParams& p, BandLimitersState& s, BandSign
     s.reductionHold[k] = maxOf(s.reductionHold[k], ratio);
   }
 
-  // Block-rate make-up: the only logarithms and exponentials of this path.
+  // Make-up, once per make-up block: its logarithms and exponentials stay out of
+  // the per-frame path. Per frame, only the limiter of a band that reaches its
+  // threshold or is still releasing takes a logarithm and exponentials (below).
   if (s.makeupUpdate) {
     for (int k = 0; k < kMakeupBands; ++k) {
       stepMakeup(kMakeupCurve[k], p.makeupAmount, p.makeupRise, p.makeupFall, s.reductionHold[k],

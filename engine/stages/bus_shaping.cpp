@@ -65,7 +65,8 @@ void deriveBusShaping(BusShapingParams& p, const DeriveInputs& in) {
 void resetBusShaping(BusShapingState& s, const BusShapingParams& p) {
   (void)p;
   // The equaliser memories keep running across a reset: only construction
-  // clears them.
+  // clears them, so that a reset in the middle of programme (a mode change)
+  // does not click; zeroed memories under a running signal would step the output.
   s.saturation[0] = SineShapeState{};
   s.saturation[1] = SineShapeState{};
   s.width = WidthDetectorState{};

@@ -50,7 +50,8 @@ struct WidthDetectorState {
 // Run-time state.
 // Glossary:
 //   lowEq, subEq   equaliser memories per channel, per frame; zeroed at
-//                  construction only, reset leaves them running
+//                  construction only, reset leaves them running so that a mode
+//                  change in the middle of programme does not click
 //   saturation     levelSineShape memory per channel, per frame, reset 0
 //   width          the width detector, per frame, reset 0
 struct BusShapingState {

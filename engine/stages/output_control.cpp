@@ -127,7 +127,8 @@ void resetOutputControl(OutputControlState& s, const OutputControlParams& p) {
     s.excessLevel[ch] = 0.0;
   }
   // The post low-pass memories keep running across a reset: only
-  // construction clears them.
+  // construction clears them, so that a reset in the middle of programme (a
+  // mode change) does not click; zeroed memories would step the output.
   for (double(&ring)[kOutputDelayRing] : s.delay) {
     for (double& v : ring) v = 0.0;
   }

@@ -53,7 +53,8 @@ struct OutputControlParams {
 //   peakLimitGain       smoothed peak-limiting gain, 0.08..1, per frame, reset 1
 //   clipFeedbackState   low-passed clipping error of the soft knees, per frame, reset 0
 //   postLowPass         [channel][stage] memories, per frame; zeroed at
-//                       construction only, reset leaves them running
+//                       construction only, reset leaves them running so that a
+//                       mode change in the middle of programme does not click
 //   saturation          levelSineShape memory, per frame, reset 0
 //   excessLevel         12 kHz low-passed overshoot beyond the threshold, reset 0
 //   delay               [left, right, left overshoot, right overshoot][512], reset 0
