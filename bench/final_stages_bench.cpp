@@ -9,6 +9,7 @@
 #include <random>
 #include <vector>
 
+#include "engine/dsp/block_rates.h"
 #include "engine/dsp/conversions.h"
 #include "engine/stages/clip_repair.h"
 #include "engine/stages/load_feedback.h"
@@ -47,7 +48,7 @@ double run(ProcessingMode mode, double fs, const std::vector<double>& x, double&
     double r = x[2 * f + 1];
     runClipRepair(s->rp, s->rs, s->output, l, r);
     const StereoFrame y = runTruePeakLimiter(s->tp, s->ts, l, r);
-    if (++loadBlockFrames >= kLoadBlockFrames) {
+    if (++loadBlockFrames >= kLoadBlock) {
       loadBlockFrames = 0;
       const LoadFeedbackInputs w{0.5, 1.0, 1.0, s->rs.repairGain, s->ts.tpGain, 0.0, 0.5};
       runLoadFeedback(s->lp, s->ls, w, s->targets);

@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "engine/dsp/block_rates.h"
 #include "engine/dsp/conversions.h"
 #include "engine/dsp/denormals.h"
 
@@ -18,7 +19,7 @@ double defaultInputGainDb(ProcessingMode mode) {
 Processor::Processor() = default;
 
 void Processor::setSampleRate(double rate) {
-  if (!std::isfinite(rate) || rate < 8000.0 || rate > 768000.0) rate = 48000.0;
+  if (!std::isfinite(rate) || rate < kMinSampleRate || rate > kMaxSampleRate) rate = 48000.0;
   sampleRate = rate;
   lastAppliedMode = -1;
   derive();
@@ -37,8 +38,8 @@ void Processor::applySettings(const ProcessorSettings& s) {
   // Comparisons are written so that a value that is not a number passes
   // unchanged; the derivation repairs it.
   settings.adapt = s.adapt < 0.0 ? 0.0 : (s.adapt > 100.0 ? 100.0 : s.adapt);
-  if (settings.inputGainDb < -12.0) settings.inputGainDb = -12.0;
-  if (settings.inputGainDb > 18.0) settings.inputGainDb = 18.0;
+  if (settings.inputGainDb < kMinInputGainDb) settings.inputGainDb = kMinInputGainDb;
+  if (settings.inputGainDb > kMaxInputGainDb) settings.inputGainDb = kMaxInputGainDb;
   if (lastAppliedMode >= 0 && previous != settings.mode) {
     settings.inputGainDb = defaultInputGainDb(settings.mode);
     reset();
@@ -159,7 +160,7 @@ StereoFrame Processor::runChain(float inL, float inR) {
   runClipRepair(p.repair, s.repair, s.output.out, l, r);
   const StereoFrame out = runTruePeakLimiter(p.truePeak, s.truePeak, l, r);
 
-  if (++loadBlockFrames >= kLoadBlockFrames) {
+  if (++loadBlockFrames >= kLoadBlock) {
     loadBlockFrames = 0;
     const OutputControlOutput& output = s.output.out;
     const LoadFeedbackInputs watched{

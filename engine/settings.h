@@ -7,6 +7,16 @@ namespace vantle {
 
 enum class ProcessingMode : std::int32_t { podcast = 0, stream = 1, limiter = 2 };
 
+// Sample rates the engine runs at, Hz. Processor::setSampleRate runs at
+// 48000 Hz instead of a rate outside them or one that is not finite.
+constexpr double kMinSampleRate = 8000.0;
+constexpr double kMaxSampleRate = 768000.0;
+
+// Input gain range, dB. Processor::applySettings clamps the stored setting (a
+// NaN passes); the input stage clamps again, so a NaN gets the lowest gain.
+constexpr double kMinInputGainDb = -12.0;
+constexpr double kMaxInputGainDb = 18.0;
+
 struct ProcessorSettings {
   ProcessingMode mode = ProcessingMode::podcast;
   double inputGainDb = 3.5;  // dB, applied before anything else
@@ -22,7 +32,7 @@ struct StereoFrame {
 // by the callers, and the values every stage shares.
 struct DeriveInputs {
   ProcessingMode mode;
-  double fs;           // Hz, finite, 8000..768000
+  double fs;           // Hz, finite, kMinSampleRate..kMaxSampleRate
   double d;            // adapt fraction, 0..1
   double inputGainDb;  // dB as stored (clamped again by the input stage)
   double outputCeiling;

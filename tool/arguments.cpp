@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 namespace vantle {
 
@@ -39,6 +40,8 @@ bool isValueOption(const char* a) {
          std::strcmp(a, "--channels") == 0 || std::strcmp(a, "--input-db") == 0 ||
          std::strcmp(a, "--adapt") == 0;
 }
+
+std::string wholeHz(double hz) { return std::to_string(static_cast<long long>(hz)); }
 
 ScanResult failure(std::string message) {
   ScanResult r;
@@ -92,8 +95,9 @@ ScanResult scanArguments(int argc, const char* const* argv) {
   if (!line.haveMode) return failure("--mode is required");
   // Written as two failing comparisons, so a rate that is not a number passes
   // (the processor then runs at 48000 Hz).
-  if (line.rate < 8000.0 || line.rate > 384000.0) {
-    return failure("--rate must be a sample rate between 8000 and 384000");
+  if (line.rate < kMinSampleRate || line.rate > kToolMaxSampleRate) {
+    return failure("--rate must be a sample rate between " + wholeHz(kMinSampleRate) + " and " +
+                   wholeHz(kToolMaxSampleRate));
   }
   if (line.channels != 1 && line.channels != 2) return failure("--channels must be 1 or 2");
   ScanResult r;

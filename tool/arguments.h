@@ -8,6 +8,10 @@
 
 namespace vantle {
 
+// The tool's accepted sample rates, Hz, as its usage documents them: from the
+// engine's lowest rate up to this, below the engine's own maximum.
+constexpr double kToolMaxSampleRate = 384000.0;
+
 struct CommandLine {
   bool haveMode = false;
   ProcessingMode mode = ProcessingMode::podcast;

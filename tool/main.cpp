@@ -43,8 +43,6 @@ void useBinaryStreams() {
 #endif
 }
 
-double clampRange(double x, double lo, double hi) { return x < lo ? lo : (x > hi ? hi : x); }
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -61,8 +59,9 @@ int main(int argc, char** argv) {
   auto processor = std::make_unique<vantle::Processor>();
   processor->setSampleRate(line.rate);
   vantle::ProcessorSettings settings = vantle::Processor::defaultSettings(line.mode);
-  if (line.haveInputDb) settings.inputGainDb = clampRange(line.inputDb, -24.0, 24.0);
-  settings.adapt = clampRange(line.adapt, 0.0, 100.0);
+  // The processor clamps both to its own limits (kMinInputGainDb..kMaxInputGainDb, adapt 0..100).
+  if (line.haveInputDb) settings.inputGainDb = line.inputDb;
+  settings.adapt = line.adapt;
   processor->applySettings(settings);
 
   const int channels = line.channels;

@@ -4,6 +4,7 @@
 
 #include <cmath>
 
+#include "engine/dsp/clamp.h"
 #include "engine/dsp/minmax.h"
 
 namespace vantle {
@@ -41,11 +42,9 @@ inline int msToSamples(double ms, double fs, int cap) {
   return n > cap ? cap : static_cast<int>(n);
 }
 
-inline double clampValue(double x, double lo, double hi) { return x < lo ? lo : (x > hi ? hi : x); }
-
 // 3x^2 - 2x^3 on x clamped to 0..1.
 inline double smoothstep(double x) {
-  const double t = clampValue(x, 0.0, 1.0);
+  const double t = clampTo(x, 0.0, 1.0);
   return 3.0 * (t * t) - 2.0 * (t * t * t);
 }
 

@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "engine/dsp/clamp.h"
 #include "engine/dsp/conversions.h"
 #include "engine/dsp/minmax.h"
 
@@ -50,16 +51,16 @@ double drivenErrorClip(DrivenClipState& s, double x, double t, double mix, doubl
 double sineShape(double x, double ceiling, double mix, double drive) {
   if (mix <= 0.0) return x;
   const double d = drive / maxOf(1e-6, ceiling);
-  const double z = clampValue(d * x, -kPi / 2.0, kPi / 2.0);
+  const double z = clampTo(d * x, -kPi / 2.0, kPi / 2.0);
   const double y = std::sin(z) / d;
   return mix * y + (1.0 - mix) * x;
 }
 
 double levelSineShape(SineShapeState& p, double x, double amount) {
-  const double a = clampValue(amount, 0.0, 1.0);
+  const double a = clampTo(amount, 0.0, 1.0);
   if (a <= 1e-7) return x;
-  const double s = std::sin(clampValue(x, -kPi / 2.0, kPi / 2.0));
-  const double b = clampValue(std::fabs(s + p.previous) * 0.5 * a, 0.0, 1.0);
+  const double s = std::sin(clampTo(x, -kPi / 2.0, kPi / 2.0));
+  const double b = clampTo(std::fabs(s + p.previous) * 0.5 * a, 0.0, 1.0);
   p.previous = s;
   return (1.0 - b) * x + b * s;
 }

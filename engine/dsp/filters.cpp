@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "engine/dsp/clamp.h"
 #include "engine/dsp/conversions.h"
 #include "engine/dsp/minmax.h"
 
@@ -24,7 +25,7 @@ DesignAngle designAngle(double hz, double fs) {
 double stepLevel(GainTrackerState& s, double x, double threshold, double attack, double releaseA,
                  double releaseB, double depth) {
   const double l = s.level;
-  const double u = clampValue((l - threshold) / maxOf(1e-6, 2.5 * threshold), 0.0, 1.0) * depth;
+  const double u = clampTo((l - threshold) / maxOf(1e-6, 2.5 * threshold), 0.0, 1.0) * depth;
   const double pole = x > l ? attack : (1.0 - u) * releaseA + u * releaseB;
   s.level = maxOf(1e-6, x + (l - x) * pole);
   return s.gain <= 0.0 ? 1.0 : s.gain;
@@ -32,7 +33,7 @@ double stepLevel(GainTrackerState& s, double x, double threshold, double attack,
 
 double stepGain(GainTrackerState& s, double g, double target, double attack, double releaseA,
                 double releaseB, double depth) {
-  const double o = clampValue((1.0 - g) / 0.75, 0.0, 1.0) * depth;
+  const double o = clampTo((1.0 - g) / 0.75, 0.0, 1.0) * depth;
   const double pole = g > target ? attack : (1.0 - o) * releaseA + o * releaseB;
   s.gain = target + (g - target) * pole;
   return s.gain;
@@ -80,7 +81,7 @@ double trackLimitGain(GainTrackerState& s, double x, double threshold, double at
                       double releaseA, double releaseB, double depth) {
   const double g = stepLevel(s, x, threshold, attack, releaseA, releaseB, depth);
   double t = s.level > threshold ? threshold / s.level : 1.0;
-  t = clampValue(t, 0.1, 1.0);
+  t = clampTo(t, 0.1, 1.0);
   return stepGain(s, g, t, attack, releaseA, releaseB, depth);
 }
 
@@ -93,7 +94,7 @@ double trackRatioGain(GainTrackerState& s, double x, double threshold, double at
   if (o > 1.0) {
     const double rho = maxOf(1.01, ratio);
     const double q = (o - 1.0) / maxOf(1e-6, o - 1.0 + knee);
-    t = 1.0 - (1.0 - std::pow(o, 1.0 / rho - 1.0)) * clampValue(q, 0.0, 1.0);
+    t = 1.0 - (1.0 - std::pow(o, 1.0 / rho - 1.0)) * clampTo(q, 0.0, 1.0);
   }
   t = maxOf(t, floor);
   t = minOf(t, 1.0);

@@ -6,6 +6,7 @@
 
 #include <cmath>
 
+#include "engine/dsp/clamp.h"
 #include "engine/dsp/conversions.h"
 #include "engine/dsp/minmax.h"
 
@@ -13,12 +14,12 @@ namespace vantle {
 
 // 0 at or above lowRatio, rising to 1 at or below fullBoostRatio.
 inline double boostShare(double ratio, double lowRatio, double fullBoostRatio) {
-  return clampValue((lowRatio - ratio) / maxOf(1e-6, lowRatio - fullBoostRatio), 0.0, 1.0);
+  return clampTo((lowRatio - ratio) / maxOf(1e-6, lowRatio - fullBoostRatio), 0.0, 1.0);
 }
 
 // 0 at or below highRatio, rising to 1 at or above fullCutRatio.
 inline double cutShare(double ratio, double highRatio, double fullCutRatio) {
-  return clampValue((ratio - highRatio) / maxOf(1e-6, fullCutRatio - highRatio), 0.0, 1.0);
+  return clampTo((ratio - highRatio) / maxOf(1e-6, fullCutRatio - highRatio), 0.0, 1.0);
 }
 
 // One smoothing step of a control gain towards its target: falling with the

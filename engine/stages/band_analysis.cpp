@@ -2,9 +2,9 @@
 
 #include <cmath>
 
+#include "engine/dsp/clamp.h"
 #include "engine/dsp/conversions.h"
 #include "engine/dsp/minmax.h"
-#include "engine/dsp/unit_clamp.h"
 
 namespace vantle {
 
@@ -19,9 +19,9 @@ constexpr double kActivePeak = 3e-5;
 constexpr double kSeedPeak = 1e-5;
 
 // The analysis's own smoothstep, q^2 (3 - 2q) on the clamped value; kept
-// apart from the shared one because it rounds in this order.
-double S(double x) {
-  const double q = clamp01(x);
+// apart from the shared one because it rounds in this order, and NaN gives 0.
+double smoothShare(double x) {
+  const double q = clampUnitOrZero(x);
   return (q * q) * (3.0 - 2.0 * q);
 }
 
@@ -32,13 +32,13 @@ double powerRatioDb(double num, double den) {
 }
 
 double subThinScore(double subDb) {
-  return 3.0 * S((-9.0 - subDb) / 7.0) + 4.0 * S((-6.2 - subDb) / 2.8) +
-         0.7 * S((-16.0 - subDb) / 8.0);
+  return 3.0 * smoothShare((-9.0 - subDb) / 7.0) + 4.0 * smoothShare((-6.2 - subDb) / 2.8) +
+         0.7 * smoothShare((-16.0 - subDb) / 8.0);
 }
 
 double bassThinScore(double bassDb) {
-  return 2.7 * S((-2.0 - bassDb) / 4.0) + 3.5 * S((-0.35 - bassDb) / 1.65) +
-         1.5 * S((-6.0 - bassDb) / 4.5);
+  return 2.7 * smoothShare((-2.0 - bassDb) / 4.0) + 3.5 * smoothShare((-0.35 - bassDb) / 1.65) +
+         1.5 * smoothShare((-6.0 - bassDb) / 4.5);
 }
 
 // The analysis block, every 16th frame: the slow measurements, the scores,
@@ -55,8 +55,8 @@ void runAnalysisBlock(const BandAnalysisParams& p, BandAnalysisState& s, Analysi
   f.inputPowerSum = 0.0;
   f.lowContentFrames = 0;
 
-  s.lowContentFactor = follow(s.lowContentFactor, S((s.lowContentDb + 5.0) * 0.5), p.lowContentRise,
-                              p.lowContentFall);
+  s.lowContentFactor = follow(s.lowContentFactor, smoothShare((s.lowContentDb + 5.0) * 0.5),
+                              p.lowContentRise, p.lowContentFall);
 
   if (f.bandBalanceFrames > 0) {
     const double n = static_cast<double>(f.bandBalanceFrames);
@@ -103,36 +103,38 @@ void runAnalysisBlock(const BandAnalysisParams& p, BandAnalysisState& s, Analysi
 
   // Positive: that side wants a boost. Corrections of the same sign pull the
   // smaller towards the larger; opposite ones move slightly together.
-  const double x = s.subThinLevel - s.subBoomLevel;
-  const double y = s.bassThinLevel - s.bassBoomLevel;
-  double xPulled = 0.0;
-  double yPulled = 0.0;
-  if (x * y < 0.0) {
-    const double m = (x + y) / 2.0;
-    xPulled = x + (m - x) * p.pullApart;
-    yPulled = y + (m - y) * p.pullApart;
-  } else if (std::fabs(x) >= std::fabs(y)) {
-    xPulled = x + (y - x) * p.pullLarger;
-    yPulled = y + (x - y) * p.pullSmaller;
+  const double sub = s.subThinLevel - s.subBoomLevel;     // x, the shelf side, dB
+  const double bass = s.bassThinLevel - s.bassBoomLevel;  // y, the peak side, dB
+  double subPulled = 0.0;
+  double bassPulled = 0.0;
+  if (sub * bass < 0.0) {
+    const double mean = (sub + bass) / 2.0;
+    subPulled = sub + (mean - sub) * p.pullApart;
+    bassPulled = bass + (mean - bass) * p.pullApart;
+  } else if (std::fabs(sub) >= std::fabs(bass)) {
+    subPulled = sub + (bass - sub) * p.pullLarger;
+    bassPulled = bass + (sub - bass) * p.pullSmaller;
   } else {
-    xPulled = x + (y - x) * p.pullSmaller;
-    yPulled = y + (x - y) * p.pullLarger;
+    subPulled = sub + (bass - sub) * p.pullSmaller;
+    bassPulled = bass + (sub - bass) * p.pullLarger;
   }
-  s.shelfGainDb = xPulled;
-  s.peakGainDb = yPulled;
+  s.shelfGainDb = subPulled;
+  s.peakGainDb = bassPulled;
 
   const double eligible = active && s.activeFrames >= p.sustainMinFrames ? 1.0 : 0.0;
-  s.bandBalanceFactor = follow(s.bandBalanceFactor, S((s.bandBalanceDb - 3.0) / 2.0),
+  s.bandBalanceFactor = follow(s.bandBalanceFactor, smoothShare((s.bandBalanceDb - 3.0) / 2.0),
                                p.bandBalanceRise, p.bandBalanceFall);
 
   // The extra shelf boost grows only on a sustained, already slightly boosted,
   // non-boomy programme with little sub-bass, no dominating band 0, an input
   // that is not bass-heavy and final stages that are not working hard.
   const double target =
-      p.sustainBoostMaxDb * eligible * S(xPulled - 0.8) * (1.0 - S((xPulled - 3.4) / 0.8)) *
-      (1.0 - S((slowSubDb + 4.5) / 1.5)) * S((-1.0 - slowBassDb) / 0.6) * (1.0 - S(4.0 * boomMax)) *
-      (1.0 - S((s.bandBalanceDb - 3.2) / 0.8)) * (1.0 - S((s.bandBalanceFactor - 0.3) / 0.45)) *
-      (1.0 - S((reductionPressure - 0.15) / 0.65)) * (1.0 - s.lowContentFactor);
+      p.sustainBoostMaxDb * eligible * smoothShare(subPulled - 0.8) *
+      (1.0 - smoothShare((subPulled - 3.4) / 0.8)) * (1.0 - smoothShare((slowSubDb + 4.5) / 1.5)) *
+      smoothShare((-1.0 - slowBassDb) / 0.6) * (1.0 - smoothShare(4.0 * boomMax)) *
+      (1.0 - smoothShare((s.bandBalanceDb - 3.2) / 0.8)) *
+      (1.0 - smoothShare((s.bandBalanceFactor - 0.3) / 0.45)) *
+      (1.0 - smoothShare((reductionPressure - 0.15) / 0.65)) * (1.0 - s.lowContentFactor);
   const bool heldBack = !active || boomMax > 0.1 || slowSubDb > -3.5 || slowBassDb > -0.2 ||
                         s.bandBalanceFactor > 0.62 || s.lowContentFactor > 0.5 ||
                         reductionPressure > 0.18;
@@ -141,7 +143,7 @@ void runAnalysisBlock(const BandAnalysisParams& p, BandAnalysisState& s, Analysi
   s.shelfGainDb += s.sustainBoostDb;
 
   // The boomier the programme, the less of the 65 Hz bump remains.
-  s.bumpKeepTarget = 1.0 - clamp01(S(boomMax / 3.5) * p.boomWeight);
+  s.bumpKeepTarget = 1.0 - clampUnitOrZero(smoothShare(boomMax / 3.5) * p.boomWeight);
 }
 
 // Every 64th frame: the equaliser follows the current gains. Memories carry
@@ -176,24 +178,29 @@ AnalysisScores analysisScores(double fastSubDb, double fastBassDb, double slowSu
   AnalysisScores sc;
   sc.subThinFast = subThinScore(fastSubDb) * thinWeight;
   sc.subThinSlow = subThinScore(slowSubDb) * thinWeight;
-  sc.bassThinFast = bassThinScore(fastBassDb) * S((-5.8 - fastSubDb) / 2.5) * thinWeight;
-  sc.bassThinSlow = bassThinScore(slowBassDb) * S((-5.8 - slowSubDb) / 2.5) * thinWeight;
-  sc.bassBoomSlow = (0.8 * S((slowBassDb - slowSubDb - 0.6) / 1.5) + 0.2) * 4.5 *
-                    S((slowBassDb - (2.0 * S((-0.5 - slowSubDb) / 2.0) + 1.5)) / 1.5) * boomWeight;
+  sc.bassThinFast = bassThinScore(fastBassDb) * smoothShare((-5.8 - fastSubDb) / 2.5) * thinWeight;
+  sc.bassThinSlow = bassThinScore(slowBassDb) * smoothShare((-5.8 - slowSubDb) / 2.5) * thinWeight;
+  sc.bassBoomSlow =
+      (0.8 * smoothShare((slowBassDb - slowSubDb - 0.6) / 1.5) + 0.2) * 4.5 *
+      smoothShare((slowBassDb - (2.0 * smoothShare((-0.5 - slowSubDb) / 2.0) + 1.5)) / 1.5) *
+      boomWeight;
   sc.subBoomSlow =
-      maxOf(0.9 * sc.bassBoomSlow * S((slowSubDb + 3.0) / 2.5),
-            (4.5 * S(slowSubDb + 0.3) + 0.5 * S((slowSubDb - 0.7) / 2.3)) * boomWeight);
+      maxOf(0.9 * sc.bassBoomSlow * smoothShare((slowSubDb + 3.0) / 2.5),
+            (4.5 * smoothShare(slowSubDb + 0.3) + 0.5 * smoothShare((slowSubDb - 0.7) / 2.3)) *
+                boomWeight);
   // The fast boom scores wait for enough programme, so a loud bass intro
   // does not strip the low end at once.
   if (fastBoomReady) {
-    sc.bassBoomFast = 4.5 * S((fastBassDb - 3.2) / 1.6) * S(fastSubDb / 1.4) * boomWeight;
-    sc.subBoomFast = maxOf(0.9 * sc.bassBoomFast, 5.0 * S((fastSubDb - 0.5) / 2.2) * boomWeight);
+    sc.bassBoomFast =
+        4.5 * smoothShare((fastBassDb - 3.2) / 1.6) * smoothShare(fastSubDb / 1.4) * boomWeight;
+    sc.subBoomFast =
+        maxOf(0.9 * sc.bassBoomFast, 5.0 * smoothShare((fastSubDb - 0.5) / 2.2) * boomWeight);
   }
   return sc;
 }
 
 double thinWeightCurve(double u) {
-  u = clamp01(u);
+  u = clampUnitOrZero(u);
   if (u <= 0.25) return u + 0.9142857143 * (u * u) - 0.4571428571 * (u * u * u);
   if (u <= 0.5) {
     const double t = u - 0.25;
@@ -208,11 +215,12 @@ double thinWeightCurve(double u) {
 }
 
 double boomWeightCurve(double u) {
-  u = clamp01(u);
+  u = clampUnitOrZero(u);
   if (u <= 0.5) return thinWeightCurve(u);
   if (u <= 0.65) {
     const double t = u - 0.5;
-    return clamp01(0.7 + 1.7943925234 * t + 16.0747663551 * (t * t) - 98.0269989616 * (t * t * t));
+    return clampUnitOrZero(0.7 + 1.7943925234 * t + 16.0747663551 * (t * t) -
+                           98.0269989616 * (t * t * t));
   }
   return 1.0;
 }
@@ -231,31 +239,31 @@ void deriveBandAnalysis(BandAnalysisParams& p, BandAnalysisState& s, const Deriv
   p.fastPowerFall = timePole(3.0, fs);
   p.slowPowerRise = timePole(4.5, fs);
   p.slowPowerFall = timePole(10.0, fs);
-  p.thinFastRise = blockPole(1.2, fs, 16.0);
-  p.thinFastFall = blockPole(6.0, fs, 16.0);
-  p.boomFastRise = blockPole(0.2, fs, 16.0);
-  p.boomFastFall = blockPole(6.0, fs, 16.0);
-  p.thinLevelRise = blockPole(1.0, fs, 16.0);
-  p.thinLevelFall = blockPole(10.0, fs, 16.0);
-  p.thinLevelFallBoomy = blockPole(0.08, fs, 16.0);
-  p.boomLevelRise = blockPole(0.25, fs, 16.0);
-  p.boomLevelFall = blockPole(10.0, fs, 16.0);
-  p.boomLevelFallThin = blockPole(1.2, fs, 16.0);
-  p.lowContentMeanPole = blockPole(0.25, fs, 16.0);
-  p.lowContentRise = blockPole(0.65, fs, 16.0);
-  p.lowContentFall = blockPole(2.0, fs, 16.0);
-  p.bandBalanceRise = blockPole(0.3, fs, 16.0);
-  p.bandBalanceFall = blockPole(1.2, fs, 16.0);
-  p.sustainRise = blockPole(1.6, fs, 16.0);
-  p.sustainFallHeld = blockPole(0.25, fs, 16.0);
-  p.sustainFall = blockPole(4.0, fs, 16.0);
+  p.thinFastRise = blockPole(1.2, fs, kAnalysisBlock);
+  p.thinFastFall = blockPole(6.0, fs, kAnalysisBlock);
+  p.boomFastRise = blockPole(0.2, fs, kAnalysisBlock);
+  p.boomFastFall = blockPole(6.0, fs, kAnalysisBlock);
+  p.thinLevelRise = blockPole(1.0, fs, kAnalysisBlock);
+  p.thinLevelFall = blockPole(10.0, fs, kAnalysisBlock);
+  p.thinLevelFallBoomy = blockPole(0.08, fs, kAnalysisBlock);
+  p.boomLevelRise = blockPole(0.25, fs, kAnalysisBlock);
+  p.boomLevelFall = blockPole(10.0, fs, kAnalysisBlock);
+  p.boomLevelFallThin = blockPole(1.2, fs, kAnalysisBlock);
+  p.lowContentMeanPole = blockPole(0.25, fs, kAnalysisBlock);
+  p.lowContentRise = blockPole(0.65, fs, kAnalysisBlock);
+  p.lowContentFall = blockPole(2.0, fs, kAnalysisBlock);
+  p.bandBalanceRise = blockPole(0.3, fs, kAnalysisBlock);
+  p.bandBalanceFall = blockPole(1.2, fs, kAnalysisBlock);
+  p.sustainRise = blockPole(1.6, fs, kAnalysisBlock);
+  p.sustainFallHeld = blockPole(0.25, fs, kAnalysisBlock);
+  p.sustainFall = blockPole(4.0, fs, kAnalysisBlock);
   p.bumpKeepRise = timePole(2.2, fs);
   p.bumpKeepFall = timePole(0.3, fs);
   p.fastBoomMinFrames = static_cast<std::uint64_t>(std::floor(2.5 * fs + 0.5));
   p.sustainMinFrames = static_cast<std::uint64_t>(std::floor(5.0 * fs + 0.5));
   p.sustainBoostMaxDb = 12.0;
 
-  const double u = clamp01(levellerAmount);
+  const double u = clampUnitOrZero(levellerAmount);
   p.thinWeight = thinWeightCurve(u);
   p.boomWeight = boomWeightCurve(u);
   double pull = 0.0;  // voicing value, percent
@@ -270,7 +278,7 @@ void deriveBandAnalysis(BandAnalysisParams& p, BandAnalysisState& s, const Deriv
       pull = 0.0;
       break;
   }
-  p.pullStrength = clamp01(pull / 100.0);
+  p.pullStrength = clampUnitOrZero(pull / 100.0);
   p.pullApart = 0.1 * p.pullStrength;
   p.pullLarger = 0.08 * p.pullStrength;
   p.pullSmaller = 0.7 * p.pullStrength;
@@ -340,7 +348,7 @@ void lowEndAnalysis(const BandAnalysisParams& p, BandAnalysisState& s, AnalysisF
   s.slowBassPower = follow(s.slowBassPower, bassPower, p.slowPowerRise, p.slowPowerFall);
   s.slowMidPower = follow(s.slowMidPower, midPower, p.slowPowerRise, p.slowPowerFall);
 
-  if (++s.blockCounter >= 16) {
+  if (++s.blockCounter >= kAnalysisBlock) {
     s.blockCounter = 0;
     runAnalysisBlock(p, s, feeds, reductionPressure, peak);
   }
@@ -350,7 +358,7 @@ void lowEndAnalysis(const BandAnalysisParams& p, BandAnalysisState& s, AnalysisF
   const double xL = pL + (eL - pL) * s.bumpKeep;
   const double xR = pR + (eR - pR) * s.bumpKeep;
 
-  if (++s.redesignCounter > 63) {
+  if (++s.redesignCounter >= kRedesignPeriod) {
     s.redesignCounter = 0;
     redesignEqualiser(p, s);
   }

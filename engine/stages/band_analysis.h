@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "engine/dsp/block_rates.h"
 #include "engine/dsp/filters.h"
 #include "engine/settings.h"
 #include "engine/stages/low_end_shaper.h"
@@ -101,8 +102,8 @@ struct BandAnalysisState {
   double slowMidPower = 0.0;
   bool trackersSeeded = false;
   std::uint64_t activeFrames = 0;
-  std::int32_t blockCounter = 15;
-  std::int32_t redesignCounter = 63;
+  std::int32_t blockCounter = kAnalysisBlock - 1;
+  std::int32_t redesignCounter = kRedesignPeriod - 1;
   double subThinFastLevel = 0.0;
   double bassThinFastLevel = 0.0;
   double subBoomFastLevel = 0.0;
@@ -150,6 +151,10 @@ double boomWeightCurve(double u);
 void deriveBandAnalysis(BandAnalysisParams& p, BandAnalysisState& s, const DeriveInputs& in,
                         double levellerAmount, double bandAnalysisMix);
 // Clears every memory including the bank's; the equaliser keeps its coefficients.
+// They live only here (designed by the derivation and every 64 frames), so
+// keeping them leaves the sections a design for this rate instead of the default
+// pass-through; the first analysis frame after a reset redesigns them from the
+// cleared gains.
 void resetBandAnalysis(BandAnalysisState& s, const BandAnalysisParams& p);
 // One frame of the analysis and its equaliser: (pL, pR) enter the low-end
 // shaper, (eL, eR) are the same pair after the 65 Hz bump; (oL, oR) receive

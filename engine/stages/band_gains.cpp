@@ -25,15 +25,15 @@ constexpr double kBaseThresholdDb[kBands] = {-9.5, -11.5, -13.0, -14.5, -16.5, -
 
 // This mode's voicing of the band trackers and clippers.
 struct BandVoicing {
-  double p1;        // low-band detector weight, percent
-  double p2;        // low-band detector offset, percent
-  double p3;        // low-release blend, percent
-  double depth;     // percent
-  double lowLink;   // percent
-  double topLink;   // fraction
-  double clipMix;   // percent
-  double feedback;  // band clip feedback I, percent
-  double tiltDb;    // clip ceiling tilt Tc
+  double lowDetectWeight;  // p1: low-band detector weight, percent
+  double lowDetectOffset;  // p2: low-band detector offset, percent
+  double lowReleaseBlend;  // p3: low-release blend, percent
+  double depth;            // percent
+  double lowLink;          // percent
+  double topLink;          // fraction
+  double clipMix;          // percent
+  double feedback;         // band clip feedback I, percent
+  double tiltDb;           // clip ceiling tilt Tc
 };
 
 BandVoicing bandVoicing(const DeriveInputs& in) {
@@ -58,23 +58,24 @@ BandVoicing bandVoicing(const DeriveInputs& in) {
 
 void deriveBandGains(BandGainsParams& p, const DeriveInputs& in, const NeighbourVoicing& n) {
   const BandVoicing v = bandVoicing(in);
-  const double r = n.riderReleaseFactor;
-  const double tb = n.bandTrimDb;
+  const double releaseFactor = n.riderReleaseFactor;  // R
+  const double bandTrimDb = n.bandTrimDb;             // Tb
   const double bump = n.bumpDb;
   const double fs = in.fs;
 
-  p.upperDetectScale = dbToLinear(0.65 * maxOf(0.0, tb));
-  p.band0DetectScale = p.upperDetectScale * dbToLinear(-0.55 * bump * v.p1 / 100.0 - v.p2 / 100.0);
-  p.band1DetectScale =
-      p.upperDetectScale * dbToLinear(-0.35 * bump * v.p1 / 100.0 - 0.45 * v.p2 / 100.0);
+  p.upperDetectScale = dbToLinear(0.65 * maxOf(0.0, bandTrimDb));
+  p.band0DetectScale = p.upperDetectScale * dbToLinear(-0.55 * bump * v.lowDetectWeight / 100.0 -
+                                                       v.lowDetectOffset / 100.0);
+  p.band1DetectScale = p.upperDetectScale * dbToLinear(-0.35 * bump * v.lowDetectWeight / 100.0 -
+                                                       0.45 * v.lowDetectOffset / 100.0);
 
   const StreamDynamicsVoicing sd = streamDynamicsVoicing(in);
   if (sd.on) {
-    const double h = sd.h;
-    const double vv = sd.v;
-    const double db[kBands] = {-9.5 - 2.585 * h,  -11.5 - 1.485 * h,
-                               -13.0 - 0.66 * h,  -14.5 + 0.165 * h - 0.25 * vv,
-                               -16.5 - 1.15 * vv, -18.0 - 1.35 * vv};
+    const double makeup = sd.makeupScale;       // H
+    const double upper = sd.upperBalanceScale;  // V
+    const double db[kBands] = {-9.5 - 2.585 * makeup, -11.5 - 1.485 * makeup,
+                               -13.0 - 0.66 * makeup, -14.5 + 0.165 * makeup - 0.25 * upper,
+                               -16.5 - 1.15 * upper,  -18.0 - 1.35 * upper};
     for (int k = 0; k < kBands; ++k) p.bandThreshold[k] = dbToLinear(db[k]);
   } else {
     for (int k = 0; k < kBands; ++k) p.bandThreshold[k] = dbToLinear(kBaseThresholdDb[k]);
@@ -86,11 +87,13 @@ void deriveBandGains(BandGainsParams& p, const DeriveInputs& in, const Neighbour
   p.bandAttack[2] = timePole(0.0018, fs);
   for (int k = 3; k < kBands; ++k) p.bandAttack[k] = timePole(0.0024, fs);
 
-  p.upperReleaseFast = timePole(0.035 * r + 0.035, fs);
-  p.upperReleaseSlow = timePole(0.08 * r + 0.1, fs);
-  const double blend = v.p3 / 100.0;
-  p.lowerReleaseFast = blend * timePole(0.055 * r + 0.06, fs) + (1.0 - blend) * p.upperReleaseFast;
-  p.lowerReleaseSlow = blend * timePole(0.1 * r + 0.18, fs) + (1.0 - blend) * p.upperReleaseSlow;
+  p.upperReleaseFast = timePole(0.035 * releaseFactor + 0.035, fs);
+  p.upperReleaseSlow = timePole(0.08 * releaseFactor + 0.1, fs);
+  const double blend = v.lowReleaseBlend / 100.0;
+  p.lowerReleaseFast =
+      blend * timePole(0.055 * releaseFactor + 0.06, fs) + (1.0 - blend) * p.upperReleaseFast;
+  p.lowerReleaseSlow =
+      blend * timePole(0.1 * releaseFactor + 0.18, fs) + (1.0 - blend) * p.upperReleaseSlow;
   p.silenceRelease = timePole(2.5, fs);
   p.resumeStrength = n.resumeStrength;
   p.resumeRecovery = n.resumeRecovery;
@@ -100,8 +103,8 @@ void deriveBandGains(BandGainsParams& p, const DeriveInputs& in, const Neighbour
   p.lowLink = v.lowLink / 100.0;
   p.topLink = v.topLink;
   p.clipMix = v.clipMix / 100.0;
-  p.clipCeiling =
-      0.985 * in.outputCeiling / maxOf(0.25, dbToLinear(0.6 * v.tiltDb + 0.55 * maxOf(0.0, tb)));
+  p.clipCeiling = 0.985 * in.outputCeiling /
+                  maxOf(0.25, dbToLinear(0.6 * v.tiltDb + 0.55 * maxOf(0.0, bandTrimDb)));
   p.clipFeedbackCoef = onePoleCoef(2200.0, fs);
 
   for (int k = 0; k < kBands; ++k) {
@@ -122,10 +125,10 @@ void runBandGains(const BandGainsParams& p, BandGainsState& s, const RiderOutput
   // During a pause the trackers lean towards the 2.5 s release; just after
   // one they recover at the rider's fast resume pace.
   const double gate = rider.silenceGate;
-  const double k = (0.45 * p.resumeStrength + 0.35) * rider.resumeAmount;
-  const auto adapted = [&](double r) {
-    return ((1.0 - 0.78 * gate) * r + 0.78 * gate * p.silenceRelease) * (1.0 - k) +
-           k * p.resumeRecovery;
+  const double resume = (0.45 * p.resumeStrength + 0.35) * rider.resumeAmount;
+  const auto adapted = [&](double release) {
+    return ((1.0 - 0.78 * gate) * release + 0.78 * gate * p.silenceRelease) * (1.0 - resume) +
+           resume * p.resumeRecovery;
   };
   const double lowerFast = adapted(p.lowerReleaseFast);
   const double lowerSlow = adapted(p.lowerReleaseSlow);
@@ -150,9 +153,9 @@ void runBandGains(const BandGainsParams& p, BandGainsState& s, const RiderOutput
 
   for (int b = 0; b < kBands; ++b) g[b] = 1.0 - (1.0 - g[b]) * p.bandDepth;
 
-  const double m = std::sqrt(maxOf(1e-6, g[0] * g[1]));
-  g[0] = g[0] * (1.0 - p.lowLink) + m * p.lowLink;
-  g[1] = g[1] * (1.0 - p.lowLink) + m * p.lowLink;
+  const double lowMean = std::sqrt(maxOf(1e-6, g[0] * g[1]));
+  g[0] = g[0] * (1.0 - p.lowLink) + lowMean * p.lowLink;
+  g[1] = g[1] * (1.0 - p.lowLink) + lowMean * p.lowLink;
 
   g[5] = g[4] + (minOf(g[4], g[5]) - g[4]) * p.topLink;
 

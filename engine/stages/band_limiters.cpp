@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "engine/dsp/clamp.h"
 #include "engine/dsp/conversions.h"
 #include "engine/dsp/minmax.h"
 
@@ -9,10 +10,9 @@ namespace vantle {
 
 namespace {
 
-// Make-up caps (dB), slopes, and the reduction (dB) a band must exceed first.
-constexpr double kMakeupCapDb[kMakeupBands] = {2.3, 2.45, 0.65};
-constexpr double kMakeupSlope[kMakeupBands] = {0.55, 0.62, 0.18};
-constexpr double kMakeupOffsetDb[kMakeupBands] = {0.18, 0.18, 0.25};
+// Make-up of bands 0..2 for the reduction the band gains took off.
+constexpr MakeupCurve kMakeupCurve[kMakeupBands] = {
+    {2.3, 0.55, 0.18}, {2.45, 0.62, 0.18}, {0.65, 0.18, 0.25}};
 
 // Above this reduction the limiter holds its floor gain.
 constexpr double kFloorReductionDb = 18.5;
@@ -24,33 +24,46 @@ double peakOf(const double (&sig)[kChannels][kBands], int k) {
 
 }  // namespace
 
+double makeupRiseStep(double fs) { return 1.0 - blockPole(0.32, fs, kMakeupBlock); }
+
+double makeupFallStep(double fs) { return 1.0 - blockPole(0.07, fs, kMakeupBlock); }
+
+void stepMakeup(const MakeupCurve& curve, double amount, double rise, double fall,
+                double& ratioPeak, double& makeupDb, double& makeupGain) {
+  const double db = linearToDb(maxOf(1e-7, ratioPeak));
+  const double target = amount * minOf(curve.capDb, curve.slope * maxOf(0.0, db - curve.offsetDb));
+  onePole(makeupDb, target, makeupDb > target ? fall : rise);
+  makeupGain = dbToLinear(makeupDb);
+  ratioPeak = 1.0;
+}
+
 StreamDynamicsVoicing streamDynamicsVoicing(const DeriveInputs& in) {
   StreamDynamicsVoicing sd;
   if (in.mode != ProcessingMode::stream) return sd;
   const double hl = ramp(in.d, 0.5, 0.28);
-  sd.h = ramp(in.d, 0.5, 0.3);
-  const double t = maxOf(0.0, (sd.h - 0.35) / 0.65);
-  sd.v = t * t;
-  sd.on = 60.0 * hl > 1e-6 || 100.0 * sd.h > 1e-6;
+  sd.makeupScale = ramp(in.d, 0.5, 0.3);
+  const double t = maxOf(0.0, (sd.makeupScale - 0.35) / 0.65);
+  sd.upperBalanceScale = t * t;
+  sd.on = 60.0 * hl > 1e-6 || 100.0 * sd.makeupScale > 1e-6;
   return sd;
 }
 
-void bandLimitThresholds(double (&db)[kBands], double h, double v) {
-  db[0] = -11.75 - 0.75 * h;
-  db[1] = -13.75 + 1.25 * h;
-  db[2] = -15.25 + 2.75 * h;
-  db[3] = -16.75 + 1.445 * (v * v);
-  db[4] = -18.75 + 1.845 * v;
-  db[5] = -20.25 + 1.845 * v;
+void bandLimitThresholds(double (&db)[kBands], double makeupScale, double upperBalanceScale) {
+  db[0] = -11.75 - 0.75 * makeupScale;
+  db[1] = -13.75 + 1.25 * makeupScale;
+  db[2] = -15.25 + 2.75 * makeupScale;
+  db[3] = -16.75 + 1.445 * (upperBalanceScale * upperBalanceScale);
+  db[4] = -18.75 + 1.845 * upperBalanceScale;
+  db[5] = -20.25 + 1.845 * upperBalanceScale;
 }
 
 void deriveBandLimiters(BandLimitersParams& p, const DeriveInputs& in) {
   const StreamDynamicsVoicing sd = streamDynamicsVoicing(in);
   p.streamBandDynamics = sd.on;
-  p.makeupAmount = sd.h;
-  p.makeupRise = 1.0 - blockPole(0.32, in.fs, kMakeupInterval);
-  p.makeupFall = 1.0 - blockPole(0.07, in.fs, kMakeupInterval);
-  bandLimitThresholds(p.bandLimitThresholdDb, sd.h, sd.v);
+  p.makeupAmount = sd.makeupScale;
+  p.makeupRise = makeupRiseStep(in.fs);
+  p.makeupFall = makeupFallStep(in.fs);
+  bandLimitThresholds(p.bandLimitThresholdDb, sd.makeupScale, sd.upperBalanceScale);
   for (int k = 0; k < kBands; ++k)
     p.bandLimitGateLevel[k] = dbToLinear(p.bandLimitThresholdDb[k]) * 0.999999999999;
   p.limitAttack = timePole(0.004, in.fs);
@@ -68,7 +81,7 @@ void runBandLimiters(const BandLimitersParams& p, BandLimitersState& s, BandSign
   if (!p.streamBandDynamics) return;
 
   s.frameCounter += 1;
-  s.out.makeupUpdate = s.frameCounter >= kMakeupInterval;
+  s.out.makeupUpdate = s.frameCounter >= kMakeupBlock;
   if (s.out.makeupUpdate) s.frameCounter = 0;
 
   // How much the band gain took off each low band's peak since the last update.
@@ -78,17 +91,13 @@ void runBandLimiters(const BandLimitersParams& p, BandLimitersState& s, BandSign
     s.reductionHold[k] = maxOf(s.reductionHold[k], ratio);
   }
 
-  // Block-rate make-up: the only logarithms and exponentials of this path.
+  // Make-up, once per make-up block: its logarithms and exponentials stay out of
+  // the per-frame path. Per frame, only the limiter of a band that reaches its
+  // threshold or is still releasing takes a logarithm and exponentials (below).
   if (s.out.makeupUpdate) {
     for (int k = 0; k < kMakeupBands; ++k) {
-      const double db = linearToDb(maxOf(1e-7, s.reductionHold[k]));
-      const double target =
-          p.makeupAmount *
-          minOf(kMakeupCapDb[k], kMakeupSlope[k] * maxOf(0.0, db - kMakeupOffsetDb[k]));
-      const double c = s.makeupDb[k] > target ? p.makeupFall : p.makeupRise;
-      onePole(s.makeupDb[k], target, c);
-      s.bandMakeupGain[k] = dbToLinear(s.makeupDb[k]);
-      s.reductionHold[k] = 1.0;
+      stepMakeup(kMakeupCurve[k], p.makeupAmount, p.makeupRise, p.makeupFall, s.reductionHold[k],
+                 s.makeupDb[k], s.bandMakeupGain[k]);
     }
   }
 
@@ -115,7 +124,7 @@ void runBandLimiters(const BandLimitersParams& p, BandLimitersState& s, BandSign
           } else if (red > 18.0) {
             c = p.limitReleaseDeep;
           } else {
-            const double tau = minOf(0.06, maxOf(0.004, red / 300.0));
+            const double tau = clampToOrLow(red / 300.0, 0.004, 0.06);
             c = std::exp(-1.0 / maxOf(1.0, tau * p.sampleRate));
           }
           red = glide(red, over, c);
@@ -124,7 +133,7 @@ void runBandLimiters(const BandLimitersParams& p, BandLimitersState& s, BandSign
         // the value just computed.
         s.bandReductionDb[k] = red < 1e-5 ? 0.0 : red;
         gain =
-            red > kFloorReductionDb ? kFloorGain : minOf(1.0, maxOf(kFloorGain, dbToLinear(-red)));
+            red > kFloorReductionDb ? kFloorGain : clampToOrLow(dbToLinear(-red), kFloorGain, 1.0);
       }
     }
     s.bandLimitGain[k] = gain;

@@ -6,27 +6,48 @@
 #include <cstdint>
 
 #include "engine/bands.h"
+#include "engine/dsp/block_rates.h"
 #include "engine/settings.h"
 
 namespace vantle {
 
-constexpr int kMakeupBands = 3;      // bands 0..2 receive make-up
-constexpr int kMakeupInterval = 16;  // frames between two make-up updates
+constexpr int kMakeupBands = 3;  // bands 0..2 receive make-up
 
 // Whether the stream band dynamics run, and the two scales that voice them.
 // The band gain thresholds, the band limiters and the band mix all derive
 // from this one place.
 struct StreamDynamicsVoicing {
-  bool on = false;  // streamBandDynamics
-  double h = 0.0;   // make-up and clip scale H, 0 outside stream mode
-  double v = 0.0;   // upper balance scale V = max(0, (H - 0.35) / 0.65)^2
+  bool on = false;                 // streamBandDynamics
+  double makeupScale = 0.0;        // H: make-up and clip scale, 0 outside stream mode
+  double upperBalanceScale = 0.0;  // V = max(0, (H - 0.35) / 0.65)^2: upper balance scale
 };
 
 StreamDynamicsVoicing streamDynamicsVoicing(const DeriveInputs& in);
 
-// Limiter threshold of every band in dB for the scales h and v; the band
+// Limiter threshold of every band in dB for the scales H and V; the band
 // clippers of the band mix use the same values as their ceilings.
-void bandLimitThresholds(double (&db)[kBands], double h, double v);
+void bandLimitThresholds(double (&db)[kBands], double makeupScale, double upperBalanceScale);
+
+// How the make-up of a low band follows the reduction (dB) it received:
+// nothing up to offsetDb, slope dB per dB above it, at most capDb.
+struct MakeupCurve {
+  double capDb;
+  double slope;
+  double offsetDb;
+};
+
+// Steps of the make-up per make-up block: towards a higher target (tau
+// 0.32 s) and towards a lower one (0.07 s). The limiters and the band mix
+// smooth their make-ups alike.
+double makeupRiseStep(double fs);
+double makeupFallStep(double fs);
+
+// One make-up block of one band, shared by the limiters and the band mix:
+// the target follows the largest peak ratio (linear) the band lost since the
+// last block, scaled by amount; makeupDb steps towards it, makeupGain takes its
+// linear value, and ratioPeak starts again at 1.
+void stepMakeup(const MakeupCurve& curve, double amount, double rise, double fall,
+                double& ratioPeak, double& makeupDb, double& makeupGain);
 
 // Derived parameters (written by the derivation only).
 struct BandLimitersParams {

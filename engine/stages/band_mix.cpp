@@ -5,23 +5,19 @@
 #include "engine/dsp/conversions.h"
 #include "engine/dsp/curves.h"
 #include "engine/dsp/minmax.h"
+#include "engine/stages/band_split.h"
 
 namespace vantle {
 
 namespace {
 
-// Stream voicing of the presence and air lifts, in dB.
-constexpr double kStreamPresenceDb = 2.3;
-constexpr double kStreamAirDb = 3.2;
-
 // The band clipper: a knee starting at 0.475 of the ceiling, 35 % wet.
 constexpr double kClipKnee = 0.75;
 constexpr double kClipMix = 0.35;
 
-// Make-up caps (dB), slopes, and the clipping (dB) a band must exceed first.
-constexpr double kMakeupCapDb[kMakeupBands] = {2.6, 2.75, 0.75};
-constexpr double kMakeupSlope[kMakeupBands] = {0.62, 0.7, 0.2};
-constexpr double kMakeupOffsetDb[kMakeupBands] = {0.18, 0.18, 0.25};
+// Make-up of bands 0..2 for what they lost since the split, clipping included.
+constexpr MakeupCurve kClipMakeupCurve[kMakeupBands] = {
+    {2.6, 0.62, 0.18}, {2.75, 0.7, 0.18}, {0.75, 0.2, 0.25}};
 
 }  // namespace
 
@@ -29,11 +25,11 @@ void deriveBandMix(BandMixParams& p, const DeriveInputs& in) {
   const StreamDynamicsVoicing sd = streamDynamicsVoicing(in);
   p.streamBandDynamics = sd.on;
   double thresholdDb[kBands];
-  bandLimitThresholds(thresholdDb, sd.h, sd.v);
+  bandLimitThresholds(thresholdDb, sd.makeupScale, sd.upperBalanceScale);
   for (int k = 0; k < kBands; ++k) p.bandClipCeiling[k] = dbToLinear(thresholdDb[k]);
 
-  p.clipMakeupRise = 1.0 - blockPole(0.32, in.fs, kMakeupInterval);
-  p.clipMakeupFall = 1.0 - blockPole(0.07, in.fs, kMakeupInterval);
+  p.clipMakeupRise = makeupRiseStep(in.fs);
+  p.clipMakeupFall = makeupFallStep(in.fs);
 
   if (in.mode != ProcessingMode::stream) {
     p.presenceClipTrim = 1.0;
@@ -45,16 +41,16 @@ void deriveBandMix(BandMixParams& p, const DeriveInputs& in) {
     p.clippedBandGain = 1.0;
     return;
   }
-  const double h = sd.h;
-  const double v = sd.v;
-  p.clipMakeupScale = h;
-  p.upperBalanceScale = v;
-  p.presenceClipTrim = dbToLinear((0.42 - 0.16 * v) * kStreamPresenceDb);
-  p.airClipTrim = dbToLinear((0.38 - 0.14 * v) * kStreamAirDb);
+  const double upper = sd.upperBalanceScale;
+  p.clipMakeupScale = sd.makeupScale;
+  p.upperBalanceScale = upper;
+  const PresenceAirVoicing lift = presenceAirVoicing(in.mode);
+  p.presenceClipTrim = dbToLinear((0.42 - 0.16 * upper) * lift.presenceDb);
+  p.airClipTrim = dbToLinear((0.38 - 0.14 * upper) * lift.airDb);
   const double g = 0.6 * ramp(in.d, 0.5, 0.28);
   p.bandMixWet = g * (0.15 * g + 0.85);
   p.bandMixDry = 1.0 - p.bandMixWet;
-  p.clippedBandGain = dbToLinear(-1.5 - 1.5 * h);
+  p.clippedBandGain = dbToLinear(-1.5 - 1.5 * sd.makeupScale);
 }
 
 void resetBandMix(BandMixState& s, const BandMixParams& p) {
@@ -89,14 +85,8 @@ void runBandMix(const BandMixParams& p, BandMixState& s, const BandLimitersOutpu
   // Block-rate make-up, on the frames the band limiters' counter wrapped.
   if (limiters.makeupUpdate) {
     for (int k = 0; k < kMakeupBands; ++k) {
-      const double e = linearToDb(maxOf(1e-7, s.clipRatioPeak[k]));
-      const double target =
-          minOf(kMakeupCapDb[k], kMakeupSlope[k] * maxOf(0.0, e - kMakeupOffsetDb[k])) *
-          p.clipMakeupScale;
-      const double coef = s.clipMakeupDb[k] > target ? p.clipMakeupFall : p.clipMakeupRise;
-      onePole(s.clipMakeupDb[k], target, coef);
-      s.clipMakeupGain[k] = dbToLinear(s.clipMakeupDb[k]);
-      s.clipRatioPeak[k] = 1.0;
+      stepMakeup(kClipMakeupCurve[k], p.clipMakeupScale, p.clipMakeupRise, p.clipMakeupFall,
+                 s.clipRatioPeak[k], s.clipMakeupDb[k], s.clipMakeupGain[k]);
     }
   }
 

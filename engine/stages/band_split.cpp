@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "engine/dsp/clamp.h"
 #include "engine/dsp/conversions.h"
 #include "engine/dsp/minmax.h"
 #include "engine/dsp/ratio_control.h"
@@ -13,28 +14,38 @@ namespace {
 constexpr double kCrossoverHz[kCrossovers] = {150.0, 420.0, 700.0, 1600.0, 3700.0};
 
 struct SplitVoicing {
-  double trimDb;      // Tb
-  double amount;      // A, presence and air control amount as a fraction
-  double presenceDb;  // fixed lift of bands 3 and 4
-  double airDb;       // fixed lift of band 5
+  double trimDb;  // Tb
+  double amount;  // A, presence and air control amount as a fraction
 };
 
 SplitVoicing splitVoicing(ProcessingMode mode, double d) {
   switch (mode) {
     case ProcessingMode::podcast:
-      return {0.0, (50.0 + 22.0 * d) / 100.0, 2.0, 2.0};
+      return {0.0, (50.0 + 22.0 * d) / 100.0};
     case ProcessingMode::stream: {
       const double hl = ramp(d, 0.5, 0.28);
       const double s = 3.5 + 0.3 * d;
-      return {(3.2 - s) * hl + s, 0.5, 2.3, 3.2};
+      return {(3.2 - s) * hl + s, 0.5};
     }
     case ProcessingMode::limiter:
       break;
   }
-  return {-0.4 - 0.4 * d, 0.0, 0.0, 0.0};
+  return {-0.4 - 0.4 * d, 0.0};
 }
 
 }  // namespace
+
+PresenceAirVoicing presenceAirVoicing(ProcessingMode mode) {
+  switch (mode) {
+    case ProcessingMode::podcast:
+      return {2.0, 2.0};
+    case ProcessingMode::stream:
+      return {2.3, 3.2};
+    case ProcessingMode::limiter:
+      break;
+  }
+  return {0.0, 0.0};
+}
 
 void deriveBandSplit(BandSplitParams& p, const DeriveInputs& in, double bandAnalysisMix) {
   p.feedsAnalysis = bandAnalysisMix > 1e-7;
@@ -57,8 +68,9 @@ void deriveBandSplit(BandSplitParams& p, const DeriveInputs& in, double bandAnal
   p.presenceMaxCutDb = 3.8 * v.amount;
   p.airMaxBoostDb = 3.6 * v.amount;
   p.airMaxCutDb = 1.1 * v.amount;
-  p.presenceLift = dbToLinear(v.presenceDb);
-  p.airLift = dbToLinear(v.airDb);
+  const PresenceAirVoicing lift = presenceAirVoicing(in.mode);
+  p.presenceLift = dbToLinear(lift.presenceDb);
+  p.airLift = dbToLinear(lift.airDb);
 }
 
 void resetBandSplit(BandSplitState& s, const BandSplitParams& p) {
@@ -100,17 +112,17 @@ void runBandSplit(const BandSplitParams& p, BandSplitState& s, double left, doub
     s.presenceEnv = follow(s.presenceEnv, presenceLevel, attack, release);
     s.airEnv = follow(s.airEnv, airLevel, attack, release);
 
-    const double pr = s.presenceEnv / maxOf(1e-6, s.presenceRefEnv);
-    const double ar = s.airEnv / maxOf(1e-6, s.airRefEnv);
+    const double presenceRatio = s.presenceEnv / maxOf(1e-6, s.presenceRefEnv);
+    const double airRatio = s.airEnv / maxOf(1e-6, s.airRefEnv);
 
     const double presenceTarget =
-        dbToLinear(boostShare(pr, p.presenceLowRatio, 0.06) * p.presenceMaxBoostDb -
-                   cutShare(pr, p.presenceHighRatio, 0.78) * p.presenceMaxCutDb);
+        dbToLinear(boostShare(presenceRatio, p.presenceLowRatio, 0.06) * p.presenceMaxBoostDb -
+                   cutShare(presenceRatio, p.presenceHighRatio, 0.78) * p.presenceMaxCutDb);
 
-    const double airChange = boostShare(ar, p.airLowRatio, 0.006) * p.airMaxBoostDb -
-                             cutShare(ar, p.airHighRatio, 0.38) * p.airMaxCutDb;
+    const double airChange = boostShare(airRatio, p.airLowRatio, 0.006) * p.airMaxBoostDb -
+                             cutShare(airRatio, p.airHighRatio, 0.38) * p.airMaxCutDb;
     // A crowded presence region takes back up to 55 % of an air boost.
-    const double crowd = clampValue((pr - 0.46) / 0.34, 0.0, 1.0);
+    const double crowd = clampTo((presenceRatio - 0.46) / 0.34, 0.0, 1.0);
     const double airTarget = dbToLinear(airChange - crowd * 0.55 * maxOf(0.0, airChange));
 
     s.presenceGain = stepControlGain(s.presenceGain, presenceTarget, p.presenceAirGainRise,
@@ -121,16 +133,16 @@ void runBandSplit(const BandSplitParams& p, BandSplitState& s, double left, doub
     s.airGain = 1.0;
   }
 
-  const double pg = s.presenceGain * p.presenceLift;
-  const double ag = s.airGain * p.airLift;
+  const double presenceGain = s.presenceGain * p.presenceLift;
+  const double airGain = s.airGain * p.airLift;
   for (int ch = 0; ch < kChannels; ++ch) {
     double* out = bands.bandSignal[ch];
     out[0] = b[ch][0];
     out[1] = b[ch][1];
     out[2] = b[ch][2];
-    out[3] = b[ch][3] * pg;
-    out[4] = b[ch][4] * pg;
-    out[5] = b[ch][5] * ag;
+    out[3] = b[ch][3] * presenceGain;
+    out[4] = b[ch][4] * presenceGain;
+    out[5] = b[ch][5] * airGain;
   }
 
   if (p.feedsAnalysis) {

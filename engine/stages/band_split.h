@@ -9,6 +9,16 @@ namespace vantle {
 
 constexpr int kCrossovers = kBands - 1;
 
+// The mode's fixed lifts of the presence region (bands 3 and 4) and of the air
+// band (band 5), in dB. The split applies them; the band mix trims its band
+// clippers and the spectral balance aims bands 3..5 by the same values.
+struct PresenceAirVoicing {
+  double presenceDb;
+  double airDb;
+};
+
+PresenceAirVoicing presenceAirVoicing(ProcessingMode mode);
+
 // Derived parameters (written by the derivation only).
 struct BandSplitParams {
   double bandTrimDb = 0.0;                 // band trim Tb in dB; also voices the band trackers

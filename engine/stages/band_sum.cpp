@@ -2,10 +2,10 @@
 
 #include <cmath>
 
+#include "engine/dsp/clamp.h"
 #include "engine/dsp/conversions.h"
 #include "engine/dsp/curves.h"
 #include "engine/dsp/minmax.h"
-#include "engine/dsp/unit_clamp.h"
 
 namespace vantle {
 
@@ -37,7 +37,7 @@ double oneMinusPole(double tauSeconds, double fs) { return 1.0 - timePole(tauSec
 
 void deriveBandSum(BandSumParams& p, const DeriveInputs& in) {
   const double d = in.d;
-  const double c = in.outputCeiling;
+  const double ceiling = in.outputCeiling;
   switch (in.mode) {
     case ProcessingMode::podcast:
       p.hfShapeAmount = 0.0;
@@ -54,10 +54,10 @@ void deriveBandSum(BandSumParams& p, const DeriveInputs& in) {
       p.bandDelayMs = 1.5 + 0.5 * d;
       break;
   }
-  const double s = p.hfShapeAmount;
-  const double ms = minOf(1.5, maxOf(0.0, p.bandDelayMs));
+  const double shape = p.hfShapeAmount;  // S
+  const double ms = clampToOrLow(p.bandDelayMs, 0.0, 1.5);
   // Without the transient saturation the bands pass undelayed.
-  p.bandDelay = (s > 0.0 && ms > 0.0) ? msToSamples(ms, in.fs, kBandDelayRing - 1) : 0;
+  p.bandDelay = (shape > 0.0 && ms > 0.0) ? msToSamples(ms, in.fs, kBandDelayRing - 1) : 0;
 
   p.hfFastEnv = oneMinusPole(0.00055, in.fs);
   p.hfSlowEnv = oneMinusPole(0.018, in.fs);
@@ -66,17 +66,17 @@ void deriveBandSum(BandSumParams& p, const DeriveInputs& in) {
   p.hfAttack = timePole(0.0001, in.fs);
   p.hfRelease = timePole(0.0028, in.fs);
 
-  p.ceilFloor[0] = 0.105 * c;
-  p.ceilCap[0] = (0.46 - 0.07 * s) * c;
-  p.ceilSlope[0] = 1.36 - 0.22 * s;
-  p.ceilFloor[1] = 0.08 * c;
-  p.ceilCap[1] = (0.36 - 0.075 * s) * c;
-  p.ceilSlope[1] = 1.26 - 0.24 * s;
-  p.ceilFloor[2] = 0.06 * c;
-  p.ceilCap[2] = (0.3 - 0.06 * s) * c;
-  p.ceilSlope[2] = 1.18 - 0.18 * s;
-  p.shapeDrive[0] = 0.42 + 0.1 * s;
-  p.shapeDrive[1] = 0.48 + 0.14 * s;
+  p.ceilFloor[0] = 0.105 * ceiling;
+  p.ceilCap[0] = (0.46 - 0.07 * shape) * ceiling;
+  p.ceilSlope[0] = 1.36 - 0.22 * shape;
+  p.ceilFloor[1] = 0.08 * ceiling;
+  p.ceilCap[1] = (0.36 - 0.075 * shape) * ceiling;
+  p.ceilSlope[1] = 1.26 - 0.24 * shape;
+  p.ceilFloor[2] = 0.06 * ceiling;
+  p.ceilCap[2] = (0.3 - 0.06 * shape) * ceiling;
+  p.ceilSlope[2] = 1.18 - 0.18 * shape;
+  p.shapeDrive[0] = 0.42 + 0.1 * shape;
+  p.shapeDrive[1] = 0.48 + 0.14 * shape;
   p.shapeDrive[2] = 0.0;
 }
 
@@ -134,15 +134,16 @@ void runBandSum(const BandSumParams& p, BandSumState& s, const BandSignals& band
       }
       onePole(det.slopeAvg, slope, p.hfSlopeEnv);
       onePole(det.curveAvg, curve, p.hfCurveEnv);
-      const double r = eventRatio(slope, det.slopeAvg, kSlopeLift[i], kSlopeScale[i]);
-      const double q = eventRatio(curve, det.curveAvg, kCurveLift[i], kCurveScale[i]);
+      const double slopeRatio = eventRatio(slope, det.slopeAvg, kSlopeLift[i], kSlopeScale[i]);
+      const double curveRatio = eventRatio(curve, det.curveAvg, kCurveLift[i], kCurveScale[i]);
 
-      double t = maxOf(clamp01(q), clamp01(r)) * clamp01(onset[i]) *
-                 (kLevelBase[i] + kLevelWeight[i] * clamp01(level[i]));
+      double t = maxOf(clampUnitOrZero(curveRatio), clampUnitOrZero(slopeRatio)) *
+                 clampUnitOrZero(onset[i]) *
+                 (kLevelBase[i] + kLevelWeight[i] * clampUnitOrZero(level[i]));
       // The air band counts as an event only as far as the band below it
       // shows one too.
-      if (i == 2) t = t * (0.2 + 0.8 * maxOf(strength[1], clamp01(onset[1])));
-      strength[i] = clamp01(t);
+      if (i == 2) t = t * (0.2 + 0.8 * maxOf(strength[1], clampUnitOrZero(onset[1])));
+      strength[i] = clampUnitOrZero(t);
       det.event = follow(det.event, strength[i], p.hfAttack, p.hfRelease);
     }
 
@@ -158,14 +159,15 @@ void runBandSum(const BandSumParams& p, BandSumState& s, const BandSignals& band
       x[ch][4] = sineShape(x[ch][4], ceiling[1], mix4, p.shapeDrive[1]);
     }
 
-    const double p5 = peak[2];
-    const double g = p5 > ceiling[2] ? ceiling[2] / maxOf(1e-6, p5) : 1.0;
-    const double target = minOf(1.0, maxOf(0.08, g));
-    const double h = s.band5Gain > 0.0 ? s.band5Gain : 1.0;
-    s.band5Gain = glide(h, target, h > target ? p.hfAttack : p.hfRelease);
-    const double m = 1.0 - s.detector[2].event * shape * 0.62 * (1.0 - s.band5Gain);
-    x[0][5] *= m;
-    x[1][5] *= m;
+    // The band-5 gain H5 glides towards what brings band 5 under its ceiling.
+    const double band5Peak = peak[2];
+    const double ceilingGain = band5Peak > ceiling[2] ? ceiling[2] / maxOf(1e-6, band5Peak) : 1.0;
+    const double target = clampToOrLow(ceilingGain, 0.08, 1.0);
+    const double stored = s.band5Gain > 0.0 ? s.band5Gain : 1.0;
+    s.band5Gain = glide(stored, target, stored > target ? p.hfAttack : p.hfRelease);
+    const double band5Scale = 1.0 - s.detector[2].event * shape * 0.62 * (1.0 - s.band5Gain);
+    x[0][5] *= band5Scale;
+    x[1][5] *= band5Scale;
   }
 
   // The order of additions is fixed so that every build sums bit-identically.

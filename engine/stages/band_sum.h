@@ -37,7 +37,7 @@ struct BandSumParams {
 //   slopeAvg         short average of the largest |x - x1|, linear
 //   curveAvg         short average of the largest |x - 2 x1 + x2|, linear
 //   prev1, prev2     previous and second-previous sample, [0] left, [1] right
-//   event            detector Z following the event strength, 0..1
+//   event            the detector's event level Z, following the event strength, 0..1
 struct TransientDetector {
   double fast = 0.0;
   double slow = 0.0;
@@ -53,7 +53,7 @@ struct TransientDetector {
 //   ring         band delay, [channel][band][512] samples, per frame, reset 0
 //   index        shared write index 0..511, per frame, reset 0
 //   detector     transient detectors of bands 3, 4, 5 (see TransientDetector)
-//   band5Gain    H5, gain towards the band-5 ceiling, 0.08..1, per frame, reset 1
+//   band5Gain    H5: gain towards the band-5 ceiling, 0.08..1, per frame, reset 1
 struct BandSumState {
   double ring[kChannels][kBands][kBandDelayRing] = {};
   int index = 0;

@@ -2,10 +2,10 @@
 
 #include <cmath>
 
+#include "engine/dsp/clamp.h"
 #include "engine/dsp/conversions.h"
 #include "engine/dsp/filters.h"
 #include "engine/dsp/minmax.h"
-#include "engine/dsp/unit_clamp.h"
 
 namespace vantle {
 
@@ -41,16 +41,16 @@ void deriveBusShaping(BusShapingParams& p, const DeriveInputs& in) {
       trimDb = -1.6 - 1.4 * d;
       break;
   }
-  const double m = p.busKneeMix;
-  p.busKneeThreshold = (0.97 - 0.16 * m) * in.outputCeiling;
-  p.busKneeWidth = 0.68 - 0.18 * m;
+  const double kneeMix = p.busKneeMix;  // M
+  p.busKneeThreshold = (0.97 - 0.16 * kneeMix) * in.outputCeiling;
+  p.busKneeWidth = 0.68 - 0.18 * kneeMix;
   designPeaking(p.busLowEq, 105.0, 1.0, 1.6 * p.busLowEqAmount, in.fs);
   designPeaking(p.busSubEq, 58.0, 0.75, 0.65 * p.busSubEqAmount, in.fs);
-  const double satDrive = minOf(50.0, maxOf(0.0, drive));
+  const double satDrive = clampToOrLow(drive, 0.0, 50.0);
   p.busSatAmount = satDrive / 100.0;
   p.busSatMakeup = dbToLinear(0.04 * satDrive);
   p.stereoWidth = width;
-  p.outputTrim = dbToLinear(minOf(12.0, maxOf(-12.0, trimDb)));
+  p.outputTrim = dbToLinear(clampToOrLow(trimDb, -12.0, 12.0));
 
   p.midFastRise = timePole(0.0015, in.fs);
   p.midFastFall = timePole(0.05, in.fs);
@@ -65,29 +65,31 @@ void deriveBusShaping(BusShapingParams& p, const DeriveInputs& in) {
 void resetBusShaping(BusShapingState& s, const BusShapingParams& p) {
   (void)p;
   // The equaliser memories keep running across a reset: only construction
-  // clears them.
+  // clears them, so that a reset in the middle of programme (a mode change)
+  // does not click; zeroed memories under a running signal would step the output.
   s.saturation[0] = SineShapeState{};
   s.saturation[1] = SineShapeState{};
   s.width = WidthDetectorState{};
 }
 
-double widthDetector(const BusShapingParams& p, WidthDetectorState& s, double a, double b,
-                     double extra) {
-  s.midFast = follow(s.midFast, a, p.midFastRise, p.midFastFall);
-  s.midSlow = follow(s.midSlow, a, p.midSlowRise, p.midSlowFall);
-  s.midAverage = follow(s.midAverage, a, p.averageRise, p.averageFall);
-  s.sideAverage = follow(s.sideAverage, b, p.averageRise, p.averageFall);
+double widthDetector(const BusShapingParams& p, WidthDetectorState& s, double midLevel,
+                     double sideLevel, double extra) {
+  s.midFast = follow(s.midFast, midLevel, p.midFastRise, p.midFastFall);
+  s.midSlow = follow(s.midSlow, midLevel, p.midSlowRise, p.midSlowFall);
+  s.midAverage = follow(s.midAverage, midLevel, p.averageRise, p.averageFall);
+  s.sideAverage = follow(s.sideAverage, sideLevel, p.averageRise, p.averageFall);
 
   // Widen only programme: the mid above -60 dBFS (fully at -40) and some side
   // content to widen.
-  const double presence = clamp01((s.midAverage - 0.001) * 111.111111111111);
+  const double presence = clampUnitOrZero((s.midAverage - 0.001) * 111.111111111111);
   const double ratio = s.sideAverage / maxOf(1e-6, s.midAverage);
-  const double sideShare = clamp01((ratio - 0.012) * 20.8333333333333);
+  const double sideShare = clampUnitOrZero((ratio - 0.012) * 20.8333333333333);
   // Punchy and narrow programme tolerates more width.
   const double punch = maxOf(0.0, (s.midFast / maxOf(1e-6, s.midSlow) - 1.0) * 1.5);
   const double open = maxOf(0.0, (0.45 - ratio) * 2.85714285714286);
   const double character = maxOf(0.0, minOf(1.0, punch) * 0.4 + 0.35 + minOf(1.0, open) * 0.25);
-  const double cap = ratio > 1e-6 ? clamp01((0.92 / ratio - 1.0) / maxOf(1e-6, extra)) : 1.0;
+  const double cap =
+      ratio > 1e-6 ? clampUnitOrZero((0.92 / ratio - 1.0) / maxOf(1e-6, extra)) : 1.0;
   const double target = presence * sideShare * minOf(1.0, character) * cap;
 
   s.result = glide(s.result, target, s.result > target ? p.resultFall : p.resultRise);
@@ -99,10 +101,10 @@ void runBusShaping(const BusShapingParams& p, BusShapingState& s, double& left, 
   double l = left;
   double r = right;
 
-  const double m = p.busKneeMix;
-  if (m > 0.0) {
-    l = l + (softKneeLimit(l, p.busKneeThreshold, p.busKneeWidth) - l) * m;
-    r = r + (softKneeLimit(r, p.busKneeThreshold, p.busKneeWidth) - r) * m;
+  const double kneeMix = p.busKneeMix;
+  if (kneeMix > 0.0) {
+    l = l + (softKneeLimit(l, p.busKneeThreshold, p.busKneeWidth) - l) * kneeMix;
+    r = r + (softKneeLimit(r, p.busKneeThreshold, p.busKneeWidth) - r) * kneeMix;
   }
   if (p.busLowEqAmount > 0.0) {
     l = runBiquad(p.busLowEq, s.lowEq[0], l);
@@ -119,12 +121,12 @@ void runBusShaping(const BusShapingParams& p, BusShapingState& s, double& left, 
 
   const double mid = (l + r) * 0.5;
   double side = (l - r) * 0.5;
-  const double w = p.stereoWidth;
-  if (w < 1.0) {
-    side = side * w;
-  } else if (w > 1.0000001) {
-    const double t = widthDetector(p, s.width, std::fabs(mid), std::fabs(side), w - 1.0);
-    side = side * (1.0 + (w - 1.0) * t);
+  const double width = p.stereoWidth;  // w
+  if (width < 1.0) {
+    side = side * width;
+  } else if (width > 1.0000001) {
+    const double share = widthDetector(p, s.width, std::fabs(mid), std::fabs(side), width - 1.0);
+    side = side * (1.0 + (width - 1.0) * share);
   }
 
   left = p.outputTrim * (mid + side);

@@ -50,7 +50,8 @@ struct WidthDetectorState {
 // Run-time state.
 // Glossary:
 //   lowEq, subEq   equaliser memories per channel, per frame; zeroed at
-//                  construction only, reset leaves them running
+//                  construction only, reset leaves them running so that a mode
+//                  change in the middle of programme does not click
 //   saturation     levelSineShape memory per channel, per frame, reset 0
 //   width          the width detector, per frame, reset 0
 struct BusShapingState {
@@ -64,9 +65,9 @@ void deriveBusShaping(BusShapingParams& p, const DeriveInputs& in);
 void resetBusShaping(BusShapingState& s, const BusShapingParams& p);
 void runBusShaping(const BusShapingParams& p, BusShapingState& s, double& left, double& right);
 
-// Share 0..1 of the extra width (extra = w - 1) to apply now, for |mid| a and
-// |side| b; never more than keeps the widened side below 0.92 of the mid.
-double widthDetector(const BusShapingParams& p, WidthDetectorState& s, double a, double b,
-                     double extra);
+// Share 0..1 of the extra width (extra = w - 1) to apply now, for the levels
+// |mid| and |side|; never more than keeps the widened side below 0.92 of the mid.
+double widthDetector(const BusShapingParams& p, WidthDetectorState& s, double midLevel,
+                     double sideLevel, double extra);
 
 }  // namespace vantle

@@ -2,8 +2,8 @@
 
 #include <cmath>
 
+#include "engine/dsp/clamp.h"
 #include "engine/dsp/conversions.h"
-#include "engine/dsp/unit_clamp.h"
 #include "engine/dsp/window_minimum.h"
 
 namespace vantle {
@@ -224,25 +224,25 @@ void runClipRepair(const ClipRepairParams& p, ClipRepairState& s, const OutputCo
   std::uint8_t* over = s.overRing.get();
 
   // Store the frame with the ceiling and gain of the output gain it carries.
-  const double g = output.outputGain > 1.0 ? output.outputGain : 1.0;
-  const double l = ceiling / g;
+  const double frameGain = output.outputGain > 1.0 ? output.outputGain : 1.0;
+  const double frameCeiling = ceiling / frameGain;
   rawL[i] = left;
   rawR[i] = right;
-  s.ceilingRing[i] = l;
-  s.gainRing[i] = g;
+  s.ceilingRing[i] = frameCeiling;
+  s.gainRing[i] = frameGain;
   s.markRing[i] = 0.0;
-  const int o = (i - p.repairDelay) & kRingMask;
+  const int read = (i - p.repairDelay) & kRingMask;
 
   if (p.repairAmount <= 1e-7) {
     // Pure delay. The frame is still kept as its own unrepaired version, so
     // that turning the repair on later finds consistent rings in its window.
     repL[i] = left;
     repR[i] = right;
-    const double n = neededGain(l, left, right);
-    need[i] = n;
-    over[i] = n < 1.0 ? 1 : 0;
-    left = rawL[o];
-    right = rawR[o];
+    const double needed = neededGain(frameCeiling, left, right);
+    need[i] = needed;
+    over[i] = needed < 1.0 ? 1 : 0;
+    left = rawL[read];
+    right = rawR[read];
     s.overCountValid = false;
     s.sampleCounter += 1;
     s.writeIndex = (i + 1) & kRingMask;
@@ -250,8 +250,8 @@ void runClipRepair(const ClipRepairParams& p, ClipRepairState& s, const OutputCo
   }
 
   // Knee 6 dB below this frame's ceiling.
-  const double kL = repairKnee(left, l, p.kneeStart);
-  const double kR = repairKnee(right, l, p.kneeStart);
+  const double kL = repairKnee(left, frameCeiling, p.kneeStart);
+  const double kR = repairKnee(right, frameCeiling, p.kneeStart);
   s.kneeRing[0][i] = kL;
   s.kneeRing[1][i] = kR;
 
@@ -271,35 +271,36 @@ void runClipRepair(const ClipRepairParams& p, ClipRepairState& s, const OutputCo
   s.energyCount = s.energyCount + 1 < p.energyLen ? s.energyCount + 1 : p.energyLen;
 
   // Quality gate: dense clipping closes it within a fraction of a millisecond.
-  const double a = gateTarget(s.signalSum, s.errorSum, s.energyCount);
-  s.allowState = clamp01(glide(s.allowState, a, a < s.allowState ? p.allowFall : p.allowRise));
+  const double gateAim = gateTarget(s.signalSum, s.errorSum, s.energyCount);
+  s.allowState = clampUnitOrZero(
+      glide(s.allowState, gateAim, gateAim < s.allowState ? p.allowFall : p.allowRise));
   s.allowRing[i] = s.allowState;
 
   // Event tracking: an event is a run of frames where the knee bites.
   const double knee = stereoPeak(kL - left, kR - right);
-  const bool now = knee > 0.001 * l;
-  const std::int64_t n = s.sampleCounter;
+  const bool now = knee > 0.001 * frameCeiling;
+  const std::int64_t counter = s.sampleCounter;
   if (now && !s.clipping) {
-    s.eventStart = n;
+    s.eventStart = counter;
     s.eventStartIndex = i;
-    const double score = periodicityScore(p, s, n);
+    const double score = periodicityScore(p, s, counter);
     s.onsetTimes[2] = s.onsetTimes[1];
     s.onsetTimes[1] = s.onsetTimes[0];
-    s.onsetTimes[0] = n;
+    s.onsetTimes[0] = counter;
     s.periodicity = score;
   } else if (!now && s.clipping && s.eventStart >= 0) {
-    const std::int64_t length = n - s.eventStart;
+    const std::int64_t length = counter - s.eventStart;
     const double ms = static_cast<double>(length) * 1000.0 / p.sampleRate;
     const std::int64_t count = length < kRingMask ? length : kRingMask;
     if (count > 0) {
-      double w = 0.0;
+      double weight = 0.0;
       if (!(p.repairLookahead < length)) {
-        w = smoothstep((ms - 0.45) / 0.15) * (1.0 - smoothstep((ms - 1.5) * 2.0)) *
-            (s.periodicity >= 0.97 ? 0.0 : 1.0);
+        weight = smoothstep((ms - 0.45) / 0.15) * (1.0 - smoothstep((ms - 1.5) * 2.0)) *
+                 (s.periodicity >= 0.97 ? 0.0 : 1.0);
       }
       double* mark = s.markRing.get();
       for (std::int64_t k = 0; k < count; ++k) {
-        mark[(s.eventStartIndex + k) & kRingMask] = w;
+        mark[(s.eventStartIndex + k) & kRingMask] = weight;
       }
     }
     s.eventStart = -1;
@@ -310,50 +311,50 @@ void runClipRepair(const ClipRepairParams& p, ClipRepairState& s, const OutputCo
   // (if any) has been measured.
   const int pos = (i - p.repairLookahead) & kRingMask;
   const double markAllow = s.allowRing[pos] < s.markRing[pos] ? s.allowRing[pos] : s.markRing[pos];
-  const double z = clamp01(markAllow);
-  repL[pos] = rawL[pos] + (s.kneeRing[0][pos] - rawL[pos]) * z;
-  repR[pos] = rawR[pos] + (s.kneeRing[1][pos] - rawR[pos]) * z;
+  const double repairShare = clampUnitOrZero(markAllow);
+  repL[pos] = rawL[pos] + (s.kneeRing[0][pos] - rawL[pos]) * repairShare;
+  repR[pos] = rawR[pos] + (s.kneeRing[1][pos] - rawR[pos]) * repairShare;
   const double needHere = neededGain(s.ceilingRing[pos], repL[pos], repR[pos]);
   need[pos] = needHere;
   over[pos] = needHere < 1.0 ? 1 : 0;
 
-  // Entries below 1 in the limiter window o .. pos.
-  const int w = p.repairWindow;
+  // Entries below 1 in the limiter window read .. pos.
+  const int window = p.repairWindow;
   if (s.overCountValid) {
-    if (over[(o - 1) & kRingMask]) --s.overCount;
+    if (over[(read - 1) & kRingMask]) --s.overCount;
     if (over[pos]) ++s.overCount;
   } else {
     int count = 0;
-    for (int j = 0; j <= w; ++j) count += over[(o + j) & kRingMask];
+    for (int j = 0; j <= window; ++j) count += over[(read + j) & kRingMask];
     s.overCount = count;
     s.overCountValid = true;
   }
 
   // Window gain: every reduction ahead is faded in over the window.
   double gw = 1.0;
-  if (w < 1) {
-    gw = need[o];
+  if (window < 1) {
+    gw = need[read];
   } else if (s.overCount >= 1) {
     // Walked as the (at most two) contiguous runs of the ring; every term is
     // at most 1, so starting from 1 changes nothing.
     const double* shape = p.repairWindowShape.get();
-    const int count = w + 1;
-    const int first = count < kRepairRingLength - o ? count : kRepairRingLength - o;
-    gw = fadedMinimum(need + o, shape, first, 1.0);
+    const int count = window + 1;
+    const int first = count < kRepairRingLength - read ? count : kRepairRingLength - read;
+    gw = fadedMinimum(need + read, shape, first, 1.0);
     gw = fadedMinimum(need, shape + first, count - first, gw);
   }
   if (gw >= s.repairGain) gw = glide(s.repairGain, gw, p.repairRelease);
   if (gw > 0.999999999) gw = 1.0;
   s.repairGain = gw;
 
-  const double gain = s.gainRing[o];
+  const double gain = s.gainRing[read];
   const double amount = p.repairAmount;
-  double yL = clampValue(gw * repL[o] * gain, -ceiling, ceiling);
-  double yR = clampValue(gw * repR[o] * gain, -ceiling, ceiling);
-  yL = rawL[o] + (yL - rawL[o]) * amount;
-  yR = rawR[o] + (yR - rawR[o]) * amount;
-  left = clampValue(yL, -ceiling, ceiling);
-  right = clampValue(yR, -ceiling, ceiling);
+  double yL = clampTo(gw * repL[read] * gain, -ceiling, ceiling);
+  double yR = clampTo(gw * repR[read] * gain, -ceiling, ceiling);
+  yL = rawL[read] + (yL - rawL[read]) * amount;
+  yR = rawR[read] + (yR - rawR[read]) * amount;
+  left = clampTo(yL, -ceiling, ceiling);
+  right = clampTo(yR, -ceiling, ceiling);
 
   s.sampleCounter += 1;
   s.writeIndex = (i + 1) & kRingMask;

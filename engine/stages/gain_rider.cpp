@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "engine/dsp/clamp.h"
 #include "engine/dsp/conversions.h"
 #include "engine/dsp/minmax.h"
 
@@ -69,17 +70,17 @@ RiderVoicing riderVoicing(ProcessingMode mode, double d) {
 // that slows down the deeper the gain cuts, switches to the slow silence
 // recovery while the gate is open and to the fast resume recovery while the
 // programme returns.
-double rideGain(const GainRiderParams& p, const RiderOutput& s, double g, double t) {
-  const double x = clampValue((1.0 - g) / 0.75, 0.0, 1.0);
+double rideGain(const GainRiderParams& p, const RiderOutput& s, double gain, double target) {
+  const double depth = clampTo((1.0 - gain) / 0.75, 0.0, 1.0);
   const double slow = 0.15 * p.releaseShaping;
-  const double k = (0.16 * p.resumeStrength + 0.06) * s.resumeAmount;
+  const double resume = (0.16 * p.resumeStrength + 0.06) * s.resumeAmount;
   const double gate = s.silenceGate;
   const double recovery =
-      ((((1.0 - x * slow) * p.riderRelease + x * slow * p.riderSlowRelease) * (1.0 - gate) +
+      ((((1.0 - depth * slow) * p.riderRelease + depth * slow * p.riderSlowRelease) * (1.0 - gate) +
         gate * p.silenceRecovery) *
-       (1.0 - k)) +
-      k * p.resumeRecovery;
-  return glide(g, t, g <= t ? recovery : p.riderGainAttack);
+       (1.0 - resume)) +
+      resume * p.resumeRecovery;
+  return glide(gain, target, gain <= target ? recovery : p.riderGainAttack);
 }
 
 // Share of a region gain that reaches the signal: boosts and cuts scale apart.
@@ -94,18 +95,18 @@ double appliedGain(const GainRiderParams& p, double gain) {
 void deriveGainRider(GainRiderParams& p, const DeriveInputs& in) {
   const double fs = in.fs;
   const RiderVoicing v = riderVoicing(in.mode, in.d);
-  const double r = v.releaseFactor;
-  p.releaseFactor = r;
+  const double releaseFactor = v.releaseFactor;  // R
+  p.releaseFactor = releaseFactor;
   p.riderTrim = dbToLinear(v.trimDb);
   p.riderSplitCoef = onePoleCoef(200.0, fs);
   p.riderAttack = timePole(0.045, fs);
-  p.riderRelease = timePole(0.085 * r + 0.08, fs);
-  p.riderSlowRelease = timePole(0.15 * r + 0.24, fs);
+  p.riderRelease = timePole(0.085 * releaseFactor + 0.08, fs);
+  p.riderSlowRelease = timePole(0.15 * releaseFactor + 0.24, fs);
   p.riderGainAttack = timePole(0.03, fs);
   p.inputPeakDecay = timePole(0.35, fs);
   p.heldLevelDecay = timePole(0.16, fs);
   p.silenceThreshold = dbToLinear(v.silenceDb);
-  p.silenceRise = timePole(0.012 * r + 0.04, fs);
+  p.silenceRise = timePole(0.012 * releaseFactor + 0.04, fs);
   p.silenceFall = timePole(0.0015, fs);
   p.fastTime = maxOf(0.005, v.fastMs / 1000.0);
   p.resumeHoldDecay = timePole(maxOf(0.12, 4.5 * p.fastTime), fs);
@@ -123,7 +124,7 @@ void deriveGainRider(GainRiderParams& p, const DeriveInputs& in) {
   const double scale = v.gainScalePercent / 100.0;
   p.riderBoostScale = scale;
   p.riderCutScale = scale <= 0.5 ? scale : 0.5 + 0.4 * (scale - 0.5);
-  const double saturation = minOf(25.0, maxOf(0.0, v.saturationPercent));
+  const double saturation = clampToOrLow(v.saturationPercent, 0.0, 25.0);
   p.saturationAmount = saturation / 100.0;
   p.saturationMakeup = dbToLinear(saturation * 2.0 / 25.0);
 }
@@ -168,23 +169,23 @@ void runGainRider(const GainRiderParams& p, GainRiderState& s, double riderTarge
   } else {
     hold = glide(oldHold, quiet, quiet > oldHold ? p.silenceRise : p.silenceFall);
   }
-  out.silenceHold = clampValue(hold, 0.0, 1.0);
+  out.silenceHold = clampTo(hold, 0.0, 1.0);
   out.silenceGate = (1.0 - present) * out.silenceHold;
-  s.resumeLevel = present * clampValue(maxOf(s.silenceMemory, oldHold) * p.resumeScale, 0.0, 1.0);
+  s.resumeLevel = present * clampTo(maxOf(s.silenceMemory, oldHold) * p.resumeScale, 0.0, 1.0);
   out.resumeAmount = maxOf(s.resumeLevel, out.resumeAmount * p.resumeHoldDecay);
   if (present > 0.0) s.silenceMemory = s.silenceMemory * p.resumeHoldDecay;
   if (out.resumeAmount > 0.0) {
     // Returning programme pulls the envelopes to its level faster than the
     // attack alone would, in proportion to how long the pause was.
-    const double k = 1.0 - out.resumeAmount * (1.0 - p.resumeFollow);
-    s.lowEnvelope = glide(s.lowEnvelope, lowLevel, k);
-    s.highEnvelope = glide(s.highEnvelope, highLevel, k);
+    const double pull = 1.0 - out.resumeAmount * (1.0 - p.resumeFollow);
+    s.lowEnvelope = glide(s.lowEnvelope, lowLevel, pull);
+    s.highEnvelope = glide(s.highEnvelope, highLevel, pull);
   }
 
   const double lowTarget0 =
-      clampValue(riderTarget / maxOf(1e-6, s.lowEnvelope), p.riderMinGain, p.riderMaxGain);
+      clampTo(riderTarget / maxOf(1e-6, s.lowEnvelope), p.riderMinGain, p.riderMaxGain);
   double highTarget =
-      clampValue(riderTarget / maxOf(1e-6, s.highEnvelope), p.riderMinGain, p.riderMaxGain);
+      clampTo(riderTarget / maxOf(1e-6, s.highEnvelope), p.riderMinGain, p.riderMaxGain);
   double lowTarget = lowTarget0 * (1.0 - p.riderHighWeight) + highTarget * p.riderHighWeight;
   const double gate = out.silenceGate;
   if (gate > 0.0) {

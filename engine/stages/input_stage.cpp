@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "engine/dsp/clamp.h"
 #include "engine/dsp/conversions.h"
 #include "engine/dsp/minmax.h"
 
@@ -52,14 +53,14 @@ void clearRotator(InputStageState& s) {
 
 void deriveInputStage(InputStageParams& p, InputStageState& s, const DeriveInputs& in) {
   const bool stream = in.mode == ProcessingMode::stream;
-  const double g = in.inputGainDb;
-  p.inputGain = dbToLinear(minOf(18.0, g >= -12.0 ? g : -12.0));
+  // A stored gain that is not a number gets the lowest gain.
+  p.inputGain = dbToLinear(clampToOrLow(in.inputGainDb, kMinInputGainDb, kMaxInputGainDb));
   p.streamLowCut = stream;
   p.lowCutEnabled = in.mode == ProcessingMode::podcast ? 1 : 0;
   p.lowCutCoef = onePoleCoef(stream ? 42.5 : 20.0, in.fs);
   p.lowCutDepth = stream ? ramp(in.d, 0.5, 0.3) : 0.0;
 
-  const double pairs = clampValue(rotatorVoicing(in.mode), 0.0, 6.0);
+  const double pairs = clampTo(rotatorVoicing(in.mode), 0.0, 6.0);
   const auto sections = static_cast<std::int32_t>(2.0 * std::floor(pairs + 0.5));
   if (sections != p.rotatorSections) {
     clearRotator(s);

@@ -43,7 +43,9 @@ struct InputStageState {
 };
 
 // Writes the parameters; clears the rotator memories when the section count
-// differs from the one set by the previous derivation.
+// differs from the one set by the previous derivation. With the same count they
+// carry on, so that a new adapt or input gain while programme plays does not
+// click; a new count is a different chain, which its old memories do not fit.
 void deriveInputStage(InputStageParams& p, InputStageState& s, const DeriveInputs& in);
 void resetInputStage(InputStageState& s, const InputStageParams& p);
 void clearRotator(InputStageState& s);

@@ -1,5 +1,7 @@
 #include "engine/stages/load_feedback.h"
 
+#include "engine/dsp/block_rates.h"
+#include "engine/dsp/clamp.h"
 #include "engine/dsp/conversions.h"
 #include "engine/stages/gain_rider.h"
 #include "engine/stages/output_control.h"
@@ -8,9 +10,7 @@ namespace vantle {
 
 namespace {
 
-inline double sat(double x) { return x < 0.0 ? 0.0 : (x > 1.0 ? 1.0 : x); }
-
-inline double pressureOf(double loadDb) { return sat(loadDb / 0.6); }
+inline double pressureOf(double loadDb) { return clampTo(loadDb / 0.6, 0.0, 1.0); }
 
 // Both targets follow from the load and the lift: the output gain loses
 // 0.9 dB and the rider target 0.35 dB per dB of load.
@@ -28,10 +28,10 @@ void deriveLoadFeedback(LoadFeedbackParams& p, const DeriveInputs& in, const Wat
   p.loadDepth = stream ? k : 0.0;
   p.riderLift = stream ? 3.0 * k : 0.0;
   p.outputLevelOffset = outputLevelOffsetDb(in.mode, in.d);
-  p.riderLiftRise = blockPole(6.0, fs, kLoadBlockFrames);
-  p.riderLiftFall = blockPole(1.5, fs, kLoadBlockFrames);
-  p.loadRise = blockPole(1.8, fs, kLoadBlockFrames);
-  p.loadFall = blockPole(8.0, fs, kLoadBlockFrames);
+  p.riderLiftRise = blockPole(6.0, fs, kLoadBlock);
+  p.riderLiftFall = blockPole(1.5, fs, kLoadBlock);
+  p.loadRise = blockPole(1.8, fs, kLoadBlock);
+  p.loadFall = blockPole(8.0, fs, kLoadBlock);
   p.watched = w;
 }
 
@@ -70,7 +70,7 @@ void runLoadFeedback(const LoadFeedbackParams& p, LoadFeedbackState& s,
 
   const double loss = -linearToDb(z > 1e-7 ? z : 1e-7);
   const double lossDb = loss > 0.0 ? loss : 0.0;
-  const double t = clampValue((lossDb - 0.6) * 0.8, 0.0, 2.0) * p.loadDepth;
+  const double t = clampTo((lossDb - 0.6) * 0.8, 0.0, 2.0) * p.loadDepth;
   s.loadDb = glide(s.loadDb, t, t > s.loadDb ? p.loadRise : p.loadFall);
   targets.reductionPressure = pressureOf(s.loadDb);
 

@@ -10,9 +10,6 @@
 
 namespace vantle {
 
-// Frames between two block updates of the load feedback.
-constexpr int kLoadBlockFrames = 64;
-
 // What the load feedback sets for the stages further up the chain; only it
 // writes these (at every derivation, at reset and at every block update).
 //   riderTarget        linear level the rider aims at; read by the rider

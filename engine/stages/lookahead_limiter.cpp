@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "engine/dsp/clamp.h"
 #include "engine/dsp/conversions.h"
 #include "engine/dsp/minmax.h"
 
@@ -49,20 +50,20 @@ void runLookaheadLimiter(const LookaheadLimiterParams& p, LookaheadLimiterState&
   }
   const double inL = left;
   const double inR = right;
-  const double f = stereoPeak(rawL, rawR);
-  const double a = stereoPeak(inL, inR);
+  const double rawPeak = stereoPeak(rawL, rawR);
+  const double peak = stereoPeak(inL, inR);
 
   if (s.primingActive >= 1) {
     // The first audible frame after a reset fills the whole delay line, so the
     // output starts at programme level instead of fading in from silence.
-    if (maxOf(a, f) > p.primingThreshold) {
+    if (maxOf(peak, rawPeak) > p.primingThreshold) {
       if (s.primingCount < p.primingLimit) {
         fillBlock(s.lookaheadLeft, inL);
         fillBlock(s.lookaheadRight, inR);
         s.lookaheadPosition = 0;
-        s.processedLevel = maxOf(a, 1e-6);
+        s.processedLevel = maxOf(peak, 1e-6);
         s.ceilingLevel = s.processedLevel;
-        s.rawLevel = maxOf(f, 1e-6);
+        s.rawLevel = maxOf(rawPeak, 1e-6);
         s.limiterGain = 1.0;
       }
       s.primingActive = 0;
@@ -72,18 +73,18 @@ void runLookaheadLimiter(const LookaheadLimiterParams& p, LookaheadLimiterState&
     }
   }
 
-  s.rawLevel = follow(s.rawLevel, f, p.rawLevelAttack, p.rawLevelRelease);
-  s.processedLevel = follow(s.processedLevel, a, p.rawLevelAttack, p.rawLevelRelease);
+  s.rawLevel = follow(s.rawLevel, rawPeak, p.rawLevelAttack, p.rawLevelRelease);
+  s.processedLevel = follow(s.processedLevel, peak, p.rawLevelAttack, p.rawLevelRelease);
   // Only what the chain added on top of the raw input counts: nothing up to
   // 3 dB louder, full weight from 12 dB on.
   const double ratio = s.processedLevel / maxOf(s.rawLevel, 1e-6);
-  const double excess = clampValue((linearToDb(maxOf(1e-7, ratio)) - 3.0) / 9.0, 0.0, 1.0);
-  s.ceilingLevel = follow(s.ceilingLevel, a, p.ceilingAttack, p.ceilingRelease);
+  const double excess = clampTo((linearToDb(maxOf(1e-7, ratio)) - 3.0) / 9.0, 0.0, 1.0);
+  s.ceilingLevel = follow(s.ceilingLevel, peak, p.ceilingAttack, p.ceilingRelease);
   double ceilingGain = 1.0;
   if (s.ceilingLevel > p.limiterCeiling) {
     ceilingGain = p.limiterCeiling / maxOf(1e-6, s.ceilingLevel);
   }
-  ceilingGain = clampValue(ceilingGain, p.limiterFloor, 1.0);
+  ceilingGain = clampTo(ceilingGain, p.limiterFloor, 1.0);
   const double target = 1.0 - (1.0 - ceilingGain) * excess;
   s.limiterGain =
       glide(s.limiterGain, target, s.limiterGain > target ? p.ceilingAttack : p.ceilingRelease);

@@ -26,6 +26,8 @@ struct LowEndShaperParams {
 // Run-time state.
 //   lowBumpLeft/Right    65 Hz peaking sections; coefficients per derivation,
 //                        memories per frame, cleared only when the Processor is built
+//                        (the bump is on the path of every mode: a reset or a
+//                        new derivation mid-programme must not click)
 //   levellerLowL1/L2/R1/R2  cascaded 190 Hz one-poles per channel, signal units, per frame, 0
 //   levellerBassEnv      envelope of the low part, linear, per frame, 0
 //   levellerRefEnv       envelope of the reference level, linear, per frame, 0
@@ -53,7 +55,8 @@ struct LowEndTaps {
 
 // Also designs the coefficients of the two bump sections, leaving their memories alone.
 void deriveLowEndShaper(LowEndShaperParams& p, LowEndShaperState& s, const DeriveInputs& in);
-// Leaves the bump sections (coefficients and memories) as they are.
+// Leaves the bump sections (coefficients and memories) as they are, so that a
+// mode change in the middle of programme does not click.
 void resetLowEndShaper(LowEndShaperState& s, const LowEndShaperParams& p);
 // (left, right) enter from the look-ahead limiter and leave bumped and
 // levelled, towards the band analysis blend and the drive clipper.

@@ -2,10 +2,10 @@
 
 #include <cmath>
 
+#include "engine/dsp/clamp.h"
 #include "engine/dsp/conversions.h"
 #include "engine/dsp/filters.h"
 #include "engine/dsp/minmax.h"
-#include "engine/dsp/unit_clamp.h"
 
 namespace vantle {
 
@@ -47,7 +47,7 @@ double outputGainTargetFor(double loadDb, double levelOffsetDb) {
 }
 
 double densityGain(double peakLevel, double start, double range, double depth) {
-  const double reductionDb = -2.0 * depth * clamp01((peakLevel - start) / range);
+  const double reductionDb = -2.0 * depth * clampUnitOrZero((peakLevel - start) / range);
   return reductionDb < 0.0 ? dbToLinear(reductionDb) : 1.0;
 }
 
@@ -126,7 +126,8 @@ void resetOutputControl(OutputControlState& s, const OutputControlParams& p,
     s.excessLevel[ch] = 0.0;
   }
   // The post low-pass memories keep running across a reset: only
-  // construction clears them.
+  // construction clears them, so that a reset in the middle of programme (a
+  // mode change) does not click; zeroed memories would step the output.
   for (double(&ring)[kOutputDelayRing] : s.delay) {
     for (double& v : ring) v = 0.0;
   }

@@ -60,7 +60,8 @@ struct OutputControlOutput {
 //   out                 the values above
 //   clipFeedbackState   low-passed clipping error of the soft knees, per frame, reset 0
 //   postLowPass         [channel][stage] memories, per frame; zeroed at
-//                       construction only, reset leaves them running
+//                       construction only, reset leaves them running so that a
+//                       mode change in the middle of programme does not click
 //   saturation          levelSineShape memory, per frame, reset 0
 //   excessLevel         12 kHz low-passed overshoot beyond the threshold, reset 0
 //   delay               [left, right, left overshoot, right overshoot][512], reset 0

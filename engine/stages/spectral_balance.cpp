@@ -2,17 +2,15 @@
 
 #include <cmath>
 
+#include "engine/dsp/block_rates.h"
+#include "engine/dsp/clamp.h"
 #include "engine/dsp/conversions.h"
 #include "engine/dsp/minmax.h"
+#include "engine/stages/band_split.h"
 
 namespace vantle {
 
 namespace {
-
-constexpr int kBalanceBlock = 32;
-
-// min(hi, max(lo, x)): a value that is not a number gives lo.
-double clampLow(double x, double lo, double hi) { return minOf(hi, maxOf(lo, x)); }
 
 // Pole of a one-pole step taken once per block, as 1 - c^frames.
 double blockStep(double tauSeconds, double fs) {
@@ -23,8 +21,8 @@ double blockStep(double tauSeconds, double fs) {
 // two middle bands, and a small step of every band gain towards its target.
 void runBalanceBlock(const SpectralBalanceParams& p, SpectralBalanceState& s) {
   for (int k = 0; k < kBands; ++k) {
-    const double m = s.balanceAccum[k] * 0.03125;
-    onePole(s.balancePower[k], m, p.balancePowerSmooth);
+    const double mean = s.balanceAccum[k] * (1.0 / kBalanceBlock);
+    onePole(s.balancePower[k], mean, p.balancePowerSmooth);
     s.balanceAccum[k] = 0.0;
   }
   const double ref = std::sqrt(maxOf(1e-12, 0.5 * (s.balancePower[2] + s.balancePower[3])));
@@ -33,17 +31,17 @@ void runBalanceBlock(const SpectralBalanceParams& p, SpectralBalanceState& s) {
     level[k] =
         8.685889638065037 * std::log(maxOf(1e-7, std::sqrt(maxOf(1e-12, s.balancePower[k])) / ref));
   }
-  const double h = p.clipMakeupScale;
-  const double v = p.upperBalanceScale;
+  const double makeup = p.clipMakeupScale;   // H
+  const double upper = p.upperBalanceScale;  // V
   // The two lowest bands carry a fixed lift, the middle ones are pulled to
   // the reference, the top ones towards the presence and air voicing.
   double target[kBands];
-  target[0] = (clampLow((-1.8 - level[0]) * 0.34, -1.75, 2.4) + 2.5) * h;
-  target[1] = (clampLow((-0.7 - level[1]) * 0.36, -1.65, 2.55) + 0.9) * h;
-  target[2] = clampLow((-0.3 - level[2]) * 0.16, -0.6, 0.55) * h;
-  target[3] = clampLow((0.0 - level[3]) * 0.1, -0.4, 0.4) * h;
-  target[4] = clampLow((p.presenceAim - level[4]) * 0.18, -1.1, 1.15) * v;
-  target[5] = clampLow((p.airAim - level[5]) * 0.18, -1.35, 1.35) * v;
+  target[0] = (clampToOrLow((-1.8 - level[0]) * 0.34, -1.75, 2.4) + 2.5) * makeup;
+  target[1] = (clampToOrLow((-0.7 - level[1]) * 0.36, -1.65, 2.55) + 0.9) * makeup;
+  target[2] = clampToOrLow((-0.3 - level[2]) * 0.16, -0.6, 0.55) * makeup;
+  target[3] = clampToOrLow((0.0 - level[3]) * 0.1, -0.4, 0.4) * makeup;
+  target[4] = clampToOrLow((p.presenceAim - level[4]) * 0.18, -1.1, 1.15) * upper;
+  target[5] = clampToOrLow((p.airAim - level[5]) * 0.18, -1.35, 1.35) * upper;
   for (int k = 0; k < kBands; ++k) {
     onePole(s.balanceDb[k], target[k], p.balanceGainSmooth);
     s.balanceGain[k] = dbToLinear(s.balanceDb[k]);
@@ -60,22 +58,11 @@ void deriveSpectralBalance(SpectralBalanceParams& p, const DeriveInputs& in,
   p.upperBalanceScale = upperBalanceScale;
   p.balancePowerSmooth = blockStep(2.4, in.fs);
   p.balanceGainSmooth = blockStep(0.9, in.fs);
-  switch (in.mode) {
-    case ProcessingMode::podcast:
-      p.presenceDb = 2.0;
-      p.airDb = 2.0;
-      break;
-    case ProcessingMode::stream:
-      p.presenceDb = 2.3;
-      p.airDb = 3.2;
-      break;
-    case ProcessingMode::limiter:
-      p.presenceDb = 0.0;
-      p.airDb = 0.0;
-      break;
-  }
-  p.presenceAim = 0.24 * clampLow(p.presenceDb, -6.0, 6.0) - 2.2;
-  p.airAim = 0.26 * clampLow(p.airDb, -6.0, 6.0) - 4.6;
+  const PresenceAirVoicing lift = presenceAirVoicing(in.mode);
+  p.presenceDb = lift.presenceDb;
+  p.airDb = lift.airDb;
+  p.presenceAim = 0.24 * clampToOrLow(p.presenceDb, -6.0, 6.0) - 2.2;
+  p.airAim = 0.26 * clampToOrLow(p.airDb, -6.0, 6.0) - 4.6;
   if (streamBandDynamics) {
     p.presenceTrim = dbToLinear(0.24 * p.presenceDb * upperBalanceScale);
     p.presenceTrimHigh = dbToLinear(0.42 * p.presenceDb * upperBalanceScale);

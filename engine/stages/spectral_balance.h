@@ -15,8 +15,8 @@ struct SpectralBalanceParams {
   double upperBalanceScale = 0.0;   // V of the band mix: scales the targets of bands 4 and 5
   double balancePowerSmooth = 0.0;  // per 32-frame block, tau 2.4 s
   double balanceGainSmooth = 0.0;   // per 32-frame block, tau 0.9 s
-  double presenceDb = 0.0;          // P, voicing value, dB
-  double airDb = 0.0;               // A, voicing value, dB
+  double presenceDb = 0.0;          // P, the presence lift of presenceAirVoicing, dB
+  double airDb = 0.0;               // A, the air lift of presenceAirVoicing, dB
   double presenceAim = 0.0;         // 0.24 x P (clamped to +-6) - 2.2: level band 4 aims at, dB
   double airAim = 0.0;              // 0.26 x A (clamped to +-6) - 4.6: level band 5 aims at, dB
   double presenceTrim = 1.0;        // band 3, linear

@@ -1,0 +1,19 @@
+// Frames per block of the states that move slower than the frame rate, each
+// named by what it paces. A block-rate pole is derived with the same count
+// its counter wraps at (blockPole(tau, fs, frames)).
+#pragma once
+
+namespace vantle {
+
+// Band analysis: the slow measurements, the scores and the equaliser gains.
+constexpr int kAnalysisBlock = 16;
+// Band analysis: the low-end equaliser redesigned from its gains.
+constexpr int kRedesignPeriod = 64;
+// Spectral balance: the block mean powers and the band gains.
+constexpr int kBalanceBlock = 32;
+// Stream band make-up of the band limiters and the band mix.
+constexpr int kMakeupBlock = 16;
+// Limiter load feedback: counted by the chain, after the true-peak limiter.
+constexpr int kLoadBlock = 64;
+
+}  // namespace vantle
