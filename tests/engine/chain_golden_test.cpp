@@ -51,16 +51,19 @@ double turnSine(double x) {
   return sign * sum;
 }
 
-enum class Programme { speech, music };
+enum class Programme { speech, music, hot };
 
 // Speech-like: a voice of harmonics under three formant humps, a pitch that
 // wanders, syllables of ~180 ms, phrases with short gaps and one long pause,
 // breath noise, slightly different in each ear.
 // Music-like: a loud dense mix of a detuned chord, a kick every 0.5 s, a
 // bass line, hi-hat noise and a few full-scale overs, wide in stereo.
+// Hot: a mix mastered far too loud, bright saw chords through the mids and
+// highs, a kick and noise bursts, up to 8 dB over full scale: every clipper,
+// limiter and the load feedback work hard.
 std::vector<float> makeProgramme(Programme kind, double fs, int frames) {
   std::vector<float> x(static_cast<size_t>(2 * frames));
-  Lcg rng{kind == Programme::speech ? 17u : 29u};
+  Lcg rng{kind == Programme::speech ? 17u : (kind == Programme::music ? 29u : 41u)};
   double phase = 0.0;
   double hiss = 0.0;
   for (int f = 0; f < frames; ++f) {
@@ -88,6 +91,24 @@ std::vector<float> makeProgramme(Programme kind, double fs, int frames) {
       const double breath = (talking ? 0.004 : 0.0008) * hiss;
       l = 0.22 * env * voice + breath;
       r = 0.19 * env * voice + 0.9 * breath + 0.0005 * rng.next();
+    } else if (kind == Programme::hot) {
+      const double notes[6] = {196.0, 246.9, 293.7, 392.0, 523.3, 659.3};
+      double saw = 0.0;
+      double sawR = 0.0;
+      for (double c : notes) {
+        for (int h = 1; h <= 12; ++h) {
+          const double fh = c * h;
+          if (fh > 0.45 * fs) break;
+          saw += turnSine(fh * t) / h;
+          sawR += turnSine(fh * 1.004 * t + 0.05 * h) / h;
+        }
+      }
+      const double beat = t - 0.5 * static_cast<int>(t / 0.5);
+      const double kickEnv = beat < 0.2 ? (1.0 - beat / 0.2) : 0.0;
+      const double kick = kickEnv * turnSine((50.0 + 120.0 * kickEnv) * beat);
+      const double snare = (beat > 0.25 && beat < 0.33) ? 0.9 * rng.next() : 0.08 * rng.next();
+      l = 0.45 * saw + 1.2 * kick + snare;
+      r = 0.45 * sawR + 1.2 * kick + 0.8 * snare;
     } else {
       const double chord[4] = {110.0, 138.6, 164.8, 220.5};
       double pad = 0.0;
@@ -160,6 +181,7 @@ constexpr auto S = ProcessingMode::stream;
 constexpr auto L = ProcessingMode::limiter;
 constexpr auto sp = Programme::speech;
 constexpr auto mu = Programme::music;
+constexpr auto ho = Programme::hot;
 
 // Printed by this test with VANTLE_PRINT_GOLDENS=1.
 const Golden kGoldens[] = {
@@ -192,17 +214,18 @@ TEST(ChainGolden, EveryModeAdaptRateAndProgrammeGivesThePinnedOutput) {
     for (ProcessingMode mode : {P, S, L}) {
       for (int adapt : {0, 35, 50, 51, 80, 100}) {
         for (int rate : {44100, 48000, 96000}) {
-          for (Programme programme : {sp, mu}) {
+          for (Programme programme : {sp, mu, ho}) {
             const Fingerprint fp = fingerprint(runCase(mode, adapt, rate, programme));
             std::printf("    {%s, %d, %d, %s, %s},\n", modeName(mode), adapt, rate,
-                        programme == sp ? "sp" : "mu", describe(fp).c_str());
+                        programme == sp ? "sp" : (programme == mu ? "mu" : "ho"),
+                        describe(fp).c_str());
           }
         }
       }
     }
     GTEST_SKIP() << "printed the table instead of checking it";
   }
-  ASSERT_EQ(sizeof kGoldens / sizeof kGoldens[0], 3u * 6u * 3u * 2u);
+  ASSERT_EQ(sizeof kGoldens / sizeof kGoldens[0], 3u * 6u * 3u * 3u);
   for (const Golden& g : kGoldens) {
 #ifdef _WIN32
     // The Windows math library may round a rare sine or exponential of the
@@ -213,7 +236,7 @@ TEST(ChainGolden, EveryModeAdaptRateAndProgrammeGivesThePinnedOutput) {
     const Fingerprint fp = fingerprint(runCase(g.mode, g.adapt, g.rate, g.programme));
     SCOPED_TRACE(testing::Message()
                  << "mode " << modeName(g.mode) << " adapt " << g.adapt << " rate " << g.rate << " "
-                 << (g.programme == sp ? "speech" : "music"));
+                 << (g.programme == sp ? "speech" : (g.programme == mu ? "music" : "hot")));
     int firstMoved = -1;
     for (int q = kQuarters - 1; q >= 0; --q) {
       if (fp.hash[q] != g.expected.hash[q]) firstMoved = q;
@@ -226,7 +249,7 @@ TEST(ChainGolden, EveryModeAdaptRateAndProgrammeGivesThePinnedOutput) {
 
 // The programmes themselves must be what the table was made from.
 TEST(ChainGolden, ProgrammesAreLoudAndVaried) {
-  for (Programme programme : {sp, mu}) {
+  for (Programme programme : {sp, mu, ho}) {
     const std::vector<float> x =
         makeProgramme(programme, 48000, static_cast<int>(kSeconds * 48000));
     double peak = 0.0;
@@ -239,11 +262,26 @@ TEST(ChainGolden, ProgrammesAreLoudAndVaried) {
     if (programme == sp) {
       EXPECT_GT(peak, 0.2);
       EXPECT_GT(silentFrames, 48000 / 2);  // pauses long enough to open the rider's gate
-    } else {
+    } else if (programme == mu) {
       EXPECT_GT(peak, 1.0);  // overs for the clippers and limiters
+      EXPECT_LT(silentFrames, 48000 / 100);
+    } else {
+      EXPECT_GT(peak, 2.0);
       EXPECT_LT(silentFrames, 48000 / 100);
     }
   }
+  // The hot programme loads the final stages enough for the load feedback to
+  // press on the band analysis.
+  const int frames = static_cast<int>(kSeconds * 48000);
+  std::vector<float> y = makeProgramme(ho, 48000, frames);
+  auto p = configured(S, 100, 48000);
+  double pressure = 0.0;
+  for (int f = 0; f < frames; f += 64) {
+    p->processBuffer(y.data() + 2 * f, frames - f < 64 ? frames - f : 64, 2);
+    pressure =
+        p->loadTargets.reductionPressure > pressure ? p->loadTargets.reductionPressure : pressure;
+  }
+  EXPECT_GT(pressure, 0.5);
 }
 
 // What a restart leaves in place on purpose: the memories of the fixed
