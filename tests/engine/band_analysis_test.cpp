@@ -246,6 +246,39 @@ TEST(BandAnalysis, SustainBoostNeedsTimeAndAnIdleOutput) {
   EXPECT_LT(idle.s.sustainBoostDb, 0.01 * grown);
 }
 
+// The chain hands the analysis the pressure its load feedback set: two
+// processors whose analysis has earned the sustain boost, one with idle final
+// stages and one with loaded ones, part ways within the next analysis blocks.
+TEST(BandAnalysis, TheChainHandsItTheLoadFeedbacksPressure) {
+  const double fs = 48000.0;
+  auto programme = [fs](int f) {
+    const double t = f / fs;
+    return 0.15 * std::sin(kTwoPi * 40.0 * t) + 0.3 * std::sin(kTwoPi * 150.0 * t) +
+           0.3 * std::sin(kTwoPi * 1000.0 * t);
+  };
+  Analysis earned;
+  int f = 0;
+  for (; f < static_cast<int>(6.0 * fs); ++f) earned.frame(programme(f));
+  ASSERT_GT(earned.s.sustainBoostDb, 0.0);
+
+  double boost[2] = {};
+  for (int loaded = 0; loaded < 2; ++loaded) {
+    auto proc = std::make_unique<Processor>();
+    proc->setSampleRate(fs);
+    proc->applySettings({ProcessingMode::stream, 0.0, 100.0});
+    proc->state.analysis = earned.s;
+    proc->loadTargets.reductionPressure = loaded ? 1.0 : 0.0;
+    // 48 frames: three analysis blocks, before the load feedback's next update.
+    for (int k = 0; k < 48; ++k) {
+      const float x = static_cast<float>(programme(f + k));
+      proc->processFrame(x, x);
+    }
+    boost[loaded] = proc->state.analysis.sustainBoostDb;
+  }
+  EXPECT_GT(boost[0], earned.s.sustainBoostDb);
+  EXPECT_LT(boost[1], earned.s.sustainBoostDb);
+}
+
 // The fast boom scores wait for 2.5 s of programme after a reset.
 TEST(BandAnalysis, FastBoomScoresWaitForEnoughProgramme) {
   Analysis a(8000.0);
