@@ -27,8 +27,15 @@ constexpr double kCurveScale[kShapedBands] = {2.75, 2.45, 2.3};
 constexpr double kLevelBase[kShapedBands] = {0.25, 0.22, 0.18};
 constexpr double kLevelWeight[kShapedBands] = {0.75, 0.78, 0.82};
 
-double eventRatio(double x, double avg, double lift, double scale) {
-  return (x - lift * avg) / maxOf(kRatioFloor, scale * avg + kRatioFloor);
+// The event ratio clamped to 0..1 (NaN counts as 0). The division is taken
+// only where the clamp does not already decide the result: most frames stand
+// below their average.
+double eventShare(double x, double avg, double lift, double scale) {
+  const double excess = x - lift * avg;
+  if (!(excess > 0.0)) return 0.0;
+  const double range = maxOf(kRatioFloor, scale * avg + kRatioFloor);
+  if (excess >= range) return 1.0;
+  return excess / range;
 }
 
 double oneMinusPole(double tauSeconds, double fs) { return 1.0 - timePole(tauSeconds, fs); }
@@ -96,11 +103,12 @@ void runBandSum(const BandSumParams& p, BandSumState& s, const BandSignals& band
   const int n = p.bandDelay;
   if (n > 0) {
     const int read = (s.index - n) & (kBandDelayRing - 1);
-    for (int k = 0; k < kBands; ++k) {
-      for (int ch = 0; ch < kChannels; ++ch) {
-        double* ring = s.ring[ch][k];
-        const double delayed = ring[read];
-        ring[s.index] = x[ch][k];
+    double(&in)[kChannels][kBands] = s.ring[s.index];
+    const double(&out)[kChannels][kBands] = s.ring[read];
+    for (int ch = 0; ch < kChannels; ++ch) {
+      for (int k = 0; k < kBands; ++k) {
+        const double delayed = out[ch][k];
+        in[ch][k] = x[ch][k];
         x[ch][k] = delayed;
       }
     }
@@ -120,8 +128,8 @@ void runBandSum(const BandSumParams& p, BandSumState& s, const BandSignals& band
       peak[i] = pk;
       onePole(det.fast, pk, p.hfFastEnv);
       onePole(det.slow, pk, p.hfSlowEnv);
-      onset[i] = eventRatio(det.fast, det.slow, kOnsetLift[i], kOnsetScale[i]);
-      level[i] = eventRatio(pk, det.slow, kLevelLift[i], kLevelScale[i]);
+      onset[i] = eventShare(det.fast, det.slow, kOnsetLift[i], kOnsetScale[i]);
+      level[i] = eventShare(pk, det.slow, kLevelLift[i], kLevelScale[i]);
 
       double slope = 0.0;
       double curve = 0.0;
@@ -134,15 +142,14 @@ void runBandSum(const BandSumParams& p, BandSumState& s, const BandSignals& band
       }
       onePole(det.slopeAvg, slope, p.hfSlopeEnv);
       onePole(det.curveAvg, curve, p.hfCurveEnv);
-      const double slopeRatio = eventRatio(slope, det.slopeAvg, kSlopeLift[i], kSlopeScale[i]);
-      const double curveRatio = eventRatio(curve, det.curveAvg, kCurveLift[i], kCurveScale[i]);
+      const double slopeShare = eventShare(slope, det.slopeAvg, kSlopeLift[i], kSlopeScale[i]);
+      const double curveShare = eventShare(curve, det.curveAvg, kCurveLift[i], kCurveScale[i]);
 
-      double t = maxOf(clampUnitOrZero(curveRatio), clampUnitOrZero(slopeRatio)) *
-                 clampUnitOrZero(onset[i]) *
-                 (kLevelBase[i] + kLevelWeight[i] * clampUnitOrZero(level[i]));
+      double t = maxOf(curveShare, slopeShare) * onset[i] *
+                 (kLevelBase[i] + kLevelWeight[i] * level[i]);
       // The air band counts as an event only as far as the band below it
       // shows one too.
-      if (i == 2) t = t * (0.2 + 0.8 * maxOf(strength[1], clampUnitOrZero(onset[1])));
+      if (i == 2) t = t * (0.2 + 0.8 * maxOf(strength[1], onset[1]));
       strength[i] = clampUnitOrZero(t);
       det.event = follow(det.event, strength[i], p.hfAttack, p.hfRelease);
     }

@@ -50,12 +50,14 @@ struct TransientDetector {
 
 // Run-time state.
 // Glossary:
-//   ring         band delay, [channel][band][512] samples, per frame, reset 0
+//   ring         band delay, [512][channel][band] samples, per frame, reset 0:
+//                one slot holds a whole frame, so a frame touches two cache
+//                lines instead of twelve rings that fight for the same ones
 //   index        shared write index 0..511, per frame, reset 0
 //   detector     transient detectors of bands 3, 4, 5 (see TransientDetector)
 //   band5Gain    H5: gain towards the band-5 ceiling, 0.08..1, per frame, reset 1
 struct BandSumState {
-  double ring[kChannels][kBands][kBandDelayRing] = {};
+  double ring[kBandDelayRing][kChannels][kBands] = {};
   int index = 0;
   TransientDetector detector[kShapedBands];
   double band5Gain = 1.0;

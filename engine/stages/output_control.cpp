@@ -128,8 +128,8 @@ void resetOutputControl(OutputControlState& s, const OutputControlParams& p,
   // The post low-pass memories keep running across a reset: only
   // construction clears them, so that a reset in the middle of programme (a
   // mode change) does not click; zeroed memories would step the output.
-  for (double(&ring)[kOutputDelayRing] : s.delay) {
-    for (double& v : ring) v = 0.0;
+  for (double(&slot)[4] : s.delay) {
+    for (double& v : slot) v = 0.0;
   }
   s.index = 0;
 }
@@ -200,12 +200,13 @@ void runOutputControl(const OutputControlParams& p, OutputControlState& s, doubl
   const int n = p.outputDelay;
   if (n >= 1) {
     const int read = (s.index - n) & (kOutputDelayRing - 1);
-    const double delayed[4] = {s.delay[0][read], s.delay[1][read], s.delay[2][read],
-                               s.delay[3][read]};
-    s.delay[0][s.index] = x[0];
-    s.delay[1][s.index] = x[1];
-    s.delay[2][s.index] = s.excessLevel[0];
-    s.delay[3][s.index] = s.excessLevel[1];
+    const double delayed[4] = {s.delay[read][0], s.delay[read][1], s.delay[read][2],
+                               s.delay[read][3]};
+    double(&slot)[4] = s.delay[s.index];
+    slot[0] = x[0];
+    slot[1] = x[1];
+    slot[2] = s.excessLevel[0];
+    slot[3] = s.excessLevel[1];
     s.index = (s.index + 1) & (kOutputDelayRing - 1);
     y[0] = delayed[0] - p.excessRemoval * delayed[2];
     y[1] = delayed[1] - p.excessRemoval * delayed[3];

@@ -64,7 +64,8 @@ struct OutputControlOutput {
 //                       mode change in the middle of programme does not click
 //   saturation          levelSineShape memory, per frame, reset 0
 //   excessLevel         12 kHz low-passed overshoot beyond the threshold, reset 0
-//   delay               [left, right, left overshoot, right overshoot][512], reset 0
+//   delay               [512][left, right, left overshoot, right overshoot], reset 0
+//                       (a frame's four values share one slot)
 //   index               shared write index of the delay rings 0..511, reset 0
 struct OutputControlState {
   OutputControlOutput out;
@@ -72,7 +73,7 @@ struct OutputControlState {
   BiquadSection postLowPass[2][2];
   SineShapeState saturation[2];
   double excessLevel[2] = {};
-  double delay[4][kOutputDelayRing] = {};
+  double delay[kOutputDelayRing][4] = {};
   int index = 0;
 };
 
