@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "engine/dsp/clamp.h"
+#include "engine/dsp/elementary.h"
 #include "engine/dsp/minmax.h"
 
 namespace vantle {
@@ -12,28 +13,30 @@ namespace vantle {
 constexpr double kPi = 3.14159265358979323846;
 
 // dB to linear: exp(dB x ln(10)/20).
-inline double dbToLinear(double db) { return std::exp(db * 0.11512925464970229); }
+inline double dbToLinear(double db) { return exponential(db * 0.11512925464970229); }
 
-// Linear to dB (20 log10); used at block rate only.
-inline double linearToDb(double g) { return 20.0 * std::log10(g); }
+// Linear to dB (20 log10 g, as 8.6859 ln g); used at block rate only.
+inline double linearToDb(double g) { return 8.685889638065037 * naturalLog(g); }
 
 // Per-sample smoothing pole for a time constant of tau seconds.
-inline double timePole(double tauSeconds, double fs) { return std::exp(-1.0 / (tauSeconds * fs)); }
+inline double timePole(double tauSeconds, double fs) {
+  return exponential(-1.0 / (tauSeconds * fs));
+}
 
 // The same with the denominator floored at one sample.
 inline double timePoleFloored(double tauSeconds, double fs) {
-  return std::exp(-1.0 / maxOf(tauSeconds * fs, 1.0));
+  return exponential(-1.0 / maxOf(tauSeconds * fs, 1.0));
 }
 
 // Pole for a state updated once every `frames` frames (16, 32 or 64); the
 // denominator is at least 1.
 inline double blockPole(double tauSeconds, double fs, double frames) {
-  return std::exp(-frames / maxOf(tauSeconds * fs, 1.0));
+  return exponential(-frames / maxOf(tauSeconds * fs, 1.0));
 }
 
 // Corner frequency to a one-pole low-pass coefficient; the low-pass is then
 // s += a x (x - s). Corners are used as given, also at low sample rates.
-inline double onePoleCoef(double hz, double fs) { return 1.0 - std::exp(-2.0 * kPi * hz / fs); }
+inline double onePoleCoef(double hz, double fs) { return 1.0 - exponential(-2.0 * kPi * hz / fs); }
 
 // Milliseconds to a whole number of samples, rounded, then capped.
 inline int msToSamples(double ms, double fs, int cap) {

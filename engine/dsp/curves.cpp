@@ -4,6 +4,7 @@
 
 #include "engine/dsp/clamp.h"
 #include "engine/dsp/conversions.h"
+#include "engine/dsp/elementary.h"
 #include "engine/dsp/minmax.h"
 
 namespace vantle {
@@ -12,7 +13,7 @@ double softKneeLimit(double x, double t, double knee) {
   const double ax = std::fabs(x);
   if (ax <= t) return x;
   const double k = maxOf(t * knee, 1e-6);
-  return signOf(x) * (t + k * (1.0 - std::exp(-(ax - t) / k)));
+  return signOf(x) * (t + k * (1.0 - exponential(-(ax - t) / k)));
 }
 
 double kneeClip(double x, double c, double mix, double knee) {
@@ -23,7 +24,7 @@ double kneeClip(double x, double c, double mix, double knee) {
   } else {
     const double g = (1.0 - 0.7 * knee) * c;
     const double r = maxOf(c - g, 1e-9);
-    if (ax > g) clipped = signOf(x) * (g + r * (1.0 - std::exp(-(ax - g) / r)));
+    if (ax > g) clipped = signOf(x) * (g + r * (1.0 - exponential(-(ax - g) / r)));
   }
   return (1.0 - mix) * x + mix * clipped;
 }
@@ -52,14 +53,14 @@ double sineShape(double x, double ceiling, double mix, double drive) {
   if (mix <= 0.0) return x;
   const double d = drive / maxOf(1e-6, ceiling);
   const double z = clampTo(d * x, -kPi / 2.0, kPi / 2.0);
-  const double y = std::sin(z) / d;
+  const double y = sineWithinHalfPi(z) / d;
   return mix * y + (1.0 - mix) * x;
 }
 
 double levelSineShape(SineShapeState& p, double x, double amount) {
   const double a = clampTo(amount, 0.0, 1.0);
   if (a <= 1e-7) return x;
-  const double s = std::sin(clampTo(x, -kPi / 2.0, kPi / 2.0));
+  const double s = sineWithinHalfPi(clampTo(x, -kPi / 2.0, kPi / 2.0));
   const double b = clampTo(std::fabs(s + p.previous) * 0.5 * a, 0.0, 1.0);
   p.previous = s;
   return (1.0 - b) * x + b * s;

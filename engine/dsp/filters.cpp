@@ -4,6 +4,7 @@
 
 #include "engine/dsp/clamp.h"
 #include "engine/dsp/conversions.h"
+#include "engine/dsp/elementary.h"
 #include "engine/dsp/minmax.h"
 
 namespace vantle {
@@ -18,7 +19,7 @@ struct DesignAngle {
 DesignAngle designAngle(double hz, double fs) {
   const double f = minOf(maxOf(hz, 20.0), 0.45 * fs);
   const double w = 2.0 * kPi * f / fs;
-  return {std::cos(w), std::sin(w)};
+  return {cosine(w), sine(w)};
 }
 
 // Level step shared by both trackers; returns the stored gain read as 1 when <= 0.
@@ -43,7 +44,7 @@ double stepGain(GainTrackerState& s, double g, double target, double attack, dou
 
 void designLowShelf(BiquadCoefficients& out, double hz, double slope, double gainDb, double fs) {
   const DesignAngle w = designAngle(hz, fs);
-  const double a = std::exp(gainDb * 0.057564627324851);
+  const double a = exponential(gainDb * 0.057564627324851);
   const double alpha = w.sn / 2.0 * std::sqrt((a + 1.0 / a) * (1.0 / slope - 1.0) + 2.0);
   const double sa = 2.0 * std::sqrt(a) * alpha;
   const double a0 = (a + 1.0) + (a - 1.0) * w.cs + sa;
@@ -67,7 +68,7 @@ void designLowPass(BiquadCoefficients& out, double hz, double q, double fs) {
 
 void designPeaking(BiquadCoefficients& out, double hz, double q, double gainDb, double fs) {
   const DesignAngle w = designAngle(hz, fs);
-  const double a = std::exp(gainDb * 0.057564627324851);
+  const double a = exponential(gainDb * 0.057564627324851);
   const double alpha = w.sn / (2.0 * q);
   const double a0 = 1.0 + alpha / a;
   out.b0 = (1.0 + alpha * a) / a0;
@@ -94,7 +95,7 @@ double trackRatioGain(GainTrackerState& s, double x, double threshold, double at
   if (o > 1.0) {
     const double rho = maxOf(1.01, ratio);
     const double q = (o - 1.0) / maxOf(1e-6, o - 1.0 + knee);
-    t = 1.0 - (1.0 - std::pow(o, 1.0 / rho - 1.0)) * clampTo(q, 0.0, 1.0);
+    t = 1.0 - (1.0 - power(o, 1.0 / rho - 1.0)) * clampTo(q, 0.0, 1.0);
   }
   t = maxOf(t, floor);
   t = minOf(t, 1.0);

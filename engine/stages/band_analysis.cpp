@@ -4,6 +4,7 @@
 
 #include "engine/dsp/clamp.h"
 #include "engine/dsp/conversions.h"
+#include "engine/dsp/elementary.h"
 #include "engine/dsp/minmax.h"
 
 namespace vantle {
@@ -28,7 +29,7 @@ double smoothShare(double x) {
 // 10 log10 of a power ratio, never below -140 dB.
 double powerRatioDb(double num, double den) {
   const double r = std::sqrt(maxOf(num, 1e-12) / maxOf(den, 1e-12));
-  return 8.685889638065037 * std::log(maxOf(r, 1e-7));
+  return 8.685889638065037 * naturalLog(maxOf(r, 1e-7));
 }
 
 double subThinScore(double subDb) {

@@ -4,6 +4,7 @@
 
 #include "engine/dsp/clamp.h"
 #include "engine/dsp/conversions.h"
+#include "engine/dsp/elementary.h"
 #include "engine/dsp/minmax.h"
 
 namespace vantle {
@@ -125,7 +126,7 @@ void runBandLimiters(const BandLimitersParams& p, BandLimitersState& s, BandSign
             c = p.limitReleaseDeep;
           } else {
             const double tau = clampToOrLow(red / 300.0, 0.004, 0.06);
-            c = std::exp(-1.0 / maxOf(1.0, tau * p.sampleRate));
+            c = exponential(-1.0 / maxOf(1.0, tau * p.sampleRate));
           }
           red = glide(red, over, c);
         }

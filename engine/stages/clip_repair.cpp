@@ -4,6 +4,7 @@
 
 #include "engine/dsp/clamp.h"
 #include "engine/dsp/conversions.h"
+#include "engine/dsp/elementary.h"
 #include "engine/dsp/window_minimum.h"
 
 namespace vantle {
@@ -37,7 +38,7 @@ double gateTarget(double signalSum, double errorSum, int energyCount) {
   // so the logarithm is only taken where it decides the value.
   if (q < 0.0099) return 1.0;
   if (q > 0.0252) return 0.0;
-  const double db = 4.342944819032518 * std::log(q);
+  const double db = 4.342944819032518 * naturalLog(q);
   if (db >= -16.0) return 0.0;
   if (db <= -20.0) return 1.0;
   return 1.0 - smoothstep((db + 20.0) * 0.25);
@@ -164,7 +165,7 @@ double repairKnee(double x, double ceiling, double kneeStart) {
   if (a <= d) return x;
   const double span = ceiling - d;
   const double r = span > 1e-12 ? span : 1e-12;
-  const double y = d + r * (1.0 - std::exp(-(a - d) / r));
+  const double y = d + r * (1.0 - exponential(-(a - d) / r));
   return signOf(x) * (y < ceiling ? y : ceiling);
 }
 

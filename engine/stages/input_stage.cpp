@@ -4,6 +4,7 @@
 
 #include "engine/dsp/clamp.h"
 #include "engine/dsp/conversions.h"
+#include "engine/dsp/elementary.h"
 #include "engine/dsp/minmax.h"
 
 namespace vantle {
@@ -67,7 +68,7 @@ void deriveInputStage(InputStageParams& p, InputStageState& s, const DeriveInput
     p.rotatorSections = sections;
   }
   for (int i = 0; i < kRotatorSections; ++i) {
-    const double t = std::tan(kPi * minOf(kRotatorCorners[i], 0.45 * in.fs) / in.fs);
+    const double t = tangent(kPi * minOf(kRotatorCorners[i], 0.45 * in.fs) / in.fs);
     p.rotatorCoefs[i] = (t - 1.0) / (t + 1.0);
   }
 }

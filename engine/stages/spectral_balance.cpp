@@ -5,6 +5,7 @@
 #include "engine/dsp/block_rates.h"
 #include "engine/dsp/clamp.h"
 #include "engine/dsp/conversions.h"
+#include "engine/dsp/elementary.h"
 #include "engine/dsp/minmax.h"
 #include "engine/stages/band_split.h"
 
@@ -14,7 +15,7 @@ namespace {
 
 // Pole of a one-pole step taken once per block, as 1 - c^frames.
 double blockStep(double tauSeconds, double fs) {
-  return 1.0 - std::pow(std::exp(-1.0 / (tauSeconds * fs)), static_cast<double>(kBalanceBlock));
+  return 1.0 - power(exponential(-1.0 / (tauSeconds * fs)), static_cast<double>(kBalanceBlock));
 }
 
 // Every 32nd frame: the block's mean powers, each band's level against the
@@ -28,8 +29,8 @@ void runBalanceBlock(const SpectralBalanceParams& p, SpectralBalanceState& s) {
   const double ref = std::sqrt(maxOf(1e-12, 0.5 * (s.balancePower[2] + s.balancePower[3])));
   double level[kBands];
   for (int k = 0; k < kBands; ++k) {
-    level[k] =
-        8.685889638065037 * std::log(maxOf(1e-7, std::sqrt(maxOf(1e-12, s.balancePower[k])) / ref));
+    level[k] = 8.685889638065037 *
+               naturalLog(maxOf(1e-7, std::sqrt(maxOf(1e-12, s.balancePower[k])) / ref));
   }
   const double makeup = p.clipMakeupScale;   // H
   const double upper = p.upperBalanceScale;  // V

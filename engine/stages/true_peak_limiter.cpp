@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "engine/dsp/conversions.h"
+#include "engine/dsp/elementary.h"
 #include "engine/dsp/window_minimum.h"
 
 namespace vantle {
@@ -67,7 +68,7 @@ inline double weightedMinimum(const double* v, const double* rise, const double*
 
 void deriveTruePeakLimiter(TruePeakLimiterParams& p, const DeriveInputs& in) {
   p.outputCeiling = in.outputCeiling;
-  p.truePeakCeiling = in.outputCeiling * std::exp(-0.008634694098727672);
+  p.truePeakCeiling = in.outputCeiling * exponential(-0.008634694098727672);
   p.tpLookahead = msToSamples(1.5, in.fs, kTpRingLength - 2);
   p.tpWindow = p.tpLookahead - 6 < 2 ? 1 : p.tpLookahead - 6;
   p.tpRelease = timePoleFloored(0.03, in.fs);

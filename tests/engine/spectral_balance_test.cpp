@@ -82,7 +82,7 @@ TEST(SpectralBalance, BlockUpdateStepsEveryBandTowardsItsTarget) {
     for (int f = 1; f < 32; ++f) {
       bal.frame(c.a);
       for (int k = 0; k < kBands; ++k) {
-        ASSERT_EQ(bal.b.mixedBand[0][k], c.a[k] * trim[k]) << c.what << " frame " << f;
+        ASSERT_DOUBLE_EQ(bal.b.mixedBand[0][k], c.a[k] * trim[k]) << c.what << " frame " << f;
         ASSERT_EQ(bal.s.balanceGain[k], 1.0) << c.what << " frame " << f;
       }
     }
