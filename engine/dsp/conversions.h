@@ -12,8 +12,12 @@ namespace vantle {
 
 constexpr double kPi = 3.14159265358979323846;
 
-// dB to linear: exp(dB x ln(10)/20).
-inline double dbToLinear(double db) { return exponential(db * 0.11512925464970229); }
+// dB to linear: exp(dB x ln(10)/20). A control at rest asks for 0 dB every
+// frame: that is exactly 1 and costs no exponential.
+inline double dbToLinear(double db) {
+  if (db == 0.0) return 1.0;
+  return exponential(db * 0.11512925464970229);
+}
 
 // Linear to dB (20 log10 g, as 8.6859 ln g); used at block rate only.
 inline double linearToDb(double g) { return 8.685889638065037 * naturalLog(g); }

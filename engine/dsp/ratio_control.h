@@ -12,14 +12,19 @@
 
 namespace vantle {
 
-// 0 at or above lowRatio, rising to 1 at or below fullBoostRatio.
+// 0 at or above lowRatio, rising to 1 at or below fullBoostRatio. Most frames
+// sit inside the neutral range and need no division.
 inline double boostShare(double ratio, double lowRatio, double fullBoostRatio) {
-  return clampTo((lowRatio - ratio) / maxOf(1e-6, lowRatio - fullBoostRatio), 0.0, 1.0);
+  const double excess = lowRatio - ratio;
+  if (excess <= 0.0) return 0.0;
+  return clampTo(excess / maxOf(1e-6, lowRatio - fullBoostRatio), 0.0, 1.0);
 }
 
 // 0 at or below highRatio, rising to 1 at or above fullCutRatio.
 inline double cutShare(double ratio, double highRatio, double fullCutRatio) {
-  return clampTo((ratio - highRatio) / maxOf(1e-6, fullCutRatio - highRatio), 0.0, 1.0);
+  const double excess = ratio - highRatio;
+  if (excess <= 0.0) return 0.0;
+  return clampTo(excess / maxOf(1e-6, fullCutRatio - highRatio), 0.0, 1.0);
 }
 
 // One smoothing step of a control gain towards its target: falling with the
