@@ -110,9 +110,14 @@ void runBandLimiters(const BandLimitersParams& p, BandLimitersState& s, BandSign
     double red = s.bandReductionDb[k];
     double gain = 1.0;
     // A band at rest below its threshold costs one comparison: no logarithm.
-    if (red != 0.0 || !(lvl < p.bandLimitGateLevel[k])) {
+    // Nor does a releasing band below it: its level lies a hair under the
+    // threshold at most, so its excess is 0 whatever the logarithm rounds to.
+    const bool below = lvl < p.bandLimitGateLevel[k];
+    if (red != 0.0 || !below) {
       const double over =
-          maxOf(0.0, linearToDb(maxOf(1e-7, maxOf(1e-12, lvl))) - p.bandLimitThresholdDb[k]);
+          below
+              ? 0.0
+              : maxOf(0.0, linearToDb(maxOf(1e-7, maxOf(1e-12, lvl))) - p.bandLimitThresholdDb[k]);
       if (red != 0.0 || over != 0.0) {
         if (over > red) {
           red = glide(red, over, p.limitAttack);
