@@ -78,25 +78,30 @@ inline double expMinusOneSmall(double r) {
   return r + (r * r) * (c2 + r * (c3 + r * (c4 + r * (c5 + r * c6))));
 }
 
+// Taylor coefficients of sin: (-1)^k / (2k + 1)!, each from the one before.
+constexpr double kSin3 = -1.0 / 6.0;
+constexpr double kSin5 = -kSin3 / 20.0;
+constexpr double kSin7 = -kSin5 / 42.0;
+constexpr double kSin9 = -kSin7 / 72.0;
+constexpr double kSin11 = -kSin9 / 110.0;
+constexpr double kSin13 = -kSin11 / 156.0;
+constexpr double kSin15 = -kSin13 / 210.0;
+constexpr double kSin17 = -kSin15 / 272.0;
+constexpr double kSin19 = -kSin17 / 342.0;
+constexpr double kSin21 = -kSin19 / 420.0;
+constexpr double kSin23 = -kSin21 / 506.0;
+
 // sin r and cos r for |r| <= pi/4 (about 0.7854): Taylor series to r^21 and
 // r^20 (the next terms are below 1e-19).
 inline double sinSmall(double r) {
-  constexpr double s3 = -1.0 / 6.0;
-  constexpr double s5 = -s3 / 20.0;
-  constexpr double s7 = -s5 / 42.0;
-  constexpr double s9 = -s7 / 72.0;
-  constexpr double s11 = -s9 / 110.0;
-  constexpr double s13 = -s11 / 156.0;
-  constexpr double s15 = -s13 / 210.0;
-  constexpr double s17 = -s15 / 272.0;
-  constexpr double s19 = -s17 / 342.0;
-  constexpr double s21 = -s19 / 420.0;
   const double z = r * r;
   const double p =
-      s3 +
-      z * (s5 +
-           z * (s7 +
-                z * (s9 + z * (s11 + z * (s13 + z * (s15 + z * (s17 + z * (s19 + z * s21))))))));
+      kSin3 +
+      z * (kSin5 +
+           z * (kSin7 +
+                z * (kSin9 + z * (kSin11 +
+                                  z * (kSin13 +
+                                       z * (kSin15 + z * (kSin17 + z * (kSin19 + z * kSin21))))))));
   return r + (r * z) * p;
 }
 
@@ -208,26 +213,16 @@ inline double power(double x, double y) { return exponential(y * naturalLog(x));
 // without reduction or branches (the series to x^23 leaves less than 1e-20 at
 // pi/2; rounding leaves up to three units in the last place near pi/2).
 inline double sineWithinHalfPi(double x) {
-  constexpr double s3 = -1.0 / 6.0;
-  constexpr double s5 = -s3 / 20.0;
-  constexpr double s7 = -s5 / 42.0;
-  constexpr double s9 = -s7 / 72.0;
-  constexpr double s11 = -s9 / 110.0;
-  constexpr double s13 = -s11 / 156.0;
-  constexpr double s15 = -s13 / 210.0;
-  constexpr double s17 = -s15 / 272.0;
-  constexpr double s19 = -s17 / 342.0;
-  constexpr double s21 = -s19 / 420.0;
-  constexpr double s23 = -s21 / 506.0;
+  namespace d = elementary_detail;
   // Estrin's scheme: the pairs and powers are independent, so the frame
   // waits for five steps instead of eleven.
   const double z = x * x;
   const double z2 = z * z;
   const double z4 = z2 * z2;
   const double z8 = z4 * z4;
-  const double p = ((s3 + s5 * z) + z2 * (s7 + s9 * z)) +
-                   z4 * ((s11 + s13 * z) + z2 * (s15 + s17 * z)) +
-                   z8 * ((s19 + s21 * z) + z2 * s23);
+  const double p = ((d::kSin3 + d::kSin5 * z) + z2 * (d::kSin7 + d::kSin9 * z)) +
+                   z4 * ((d::kSin11 + d::kSin13 * z) + z2 * (d::kSin15 + d::kSin17 * z)) +
+                   z8 * ((d::kSin19 + d::kSin21 * z) + z2 * d::kSin23);
   return x + (x * z) * p;
 }
 

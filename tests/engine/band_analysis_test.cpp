@@ -211,27 +211,29 @@ TEST(BandAnalysis, BassHeavyProgrammeIsCutAndLosesTheBump) {
   EXPECT_EQ(a.s.sustainBoostDb, 0.0);
 }
 
+// A moderately thin, sustained programme at 48 kHz, frame f.
+double thinProgramme(int f) {
+  const double t = f / 48000.0;
+  return 0.15 * std::sin(kTwoPi * 40.0 * t) + 0.3 * std::sin(kTwoPi * 150.0 * t) +
+         0.3 * std::sin(kTwoPi * 1000.0 * t);
+}
+
 // A moderately thin, sustained programme earns the extra shelf boost, but
 // only after 5 s of programme, and never while the final stages work hard;
 // a rise in their load takes it back quickly.
 TEST(BandAnalysis, SustainBoostNeedsTimeAndAnIdleOutput) {
   const double fs = 48000.0;
-  auto programme = [fs](int f) {
-    const double t = f / fs;
-    return 0.15 * std::sin(kTwoPi * 40.0 * t) + 0.3 * std::sin(kTwoPi * 150.0 * t) +
-           0.3 * std::sin(kTwoPi * 1000.0 * t);
-  };
   Analysis idle;
   Analysis loaded;
   int f = 0;
   for (; f < static_cast<int>(4.9 * fs); ++f) {
-    idle.frame(programme(f));
-    loaded.frame(programme(f), programme(f), programme(f), programme(f), 1.0);
+    idle.frame(thinProgramme(f));
+    loaded.frame(thinProgramme(f), thinProgramme(f), thinProgramme(f), thinProgramme(f), 1.0);
   }
   EXPECT_EQ(idle.s.sustainBoostDb, 0.0);
   for (; f < static_cast<int>(15.0 * fs); ++f) {
-    idle.frame(programme(f));
-    loaded.frame(programme(f), programme(f), programme(f), programme(f), 1.0);
+    idle.frame(thinProgramme(f));
+    loaded.frame(thinProgramme(f), thinProgramme(f), thinProgramme(f), thinProgramme(f), 1.0);
   }
   EXPECT_GT(idle.s.sustainBoostDb, 6.0);
   EXPECT_LE(idle.s.sustainBoostDb, 12.0);
@@ -241,7 +243,7 @@ TEST(BandAnalysis, SustainBoostNeedsTimeAndAnIdleOutput) {
 
   const double grown = idle.s.sustainBoostDb;
   for (const int end = f + static_cast<int>(2.0 * fs); f < end; ++f) {
-    idle.frame(programme(f), programme(f), programme(f), programme(f), 1.0);
+    idle.frame(thinProgramme(f), thinProgramme(f), thinProgramme(f), thinProgramme(f), 1.0);
   }
   EXPECT_LT(idle.s.sustainBoostDb, 0.01 * grown);
 }
@@ -251,14 +253,9 @@ TEST(BandAnalysis, SustainBoostNeedsTimeAndAnIdleOutput) {
 // stages and one with loaded ones, part ways within the next analysis blocks.
 TEST(BandAnalysis, TheChainHandsItTheLoadFeedbacksPressure) {
   const double fs = 48000.0;
-  auto programme = [fs](int f) {
-    const double t = f / fs;
-    return 0.15 * std::sin(kTwoPi * 40.0 * t) + 0.3 * std::sin(kTwoPi * 150.0 * t) +
-           0.3 * std::sin(kTwoPi * 1000.0 * t);
-  };
   Analysis earned;
   int f = 0;
-  for (; f < static_cast<int>(6.0 * fs); ++f) earned.frame(programme(f));
+  for (; f < static_cast<int>(6.0 * fs); ++f) earned.frame(thinProgramme(f));
   ASSERT_GT(earned.s.sustainBoostDb, 0.0);
 
   double boost[2] = {};
@@ -270,7 +267,7 @@ TEST(BandAnalysis, TheChainHandsItTheLoadFeedbacksPressure) {
     proc->loadTargets.reductionPressure = loaded ? 1.0 : 0.0;
     // 48 frames: three analysis blocks, before the load feedback's next update.
     for (int k = 0; k < 48; ++k) {
-      const float x = static_cast<float>(programme(f + k));
+      const float x = static_cast<float>(thinProgramme(f + k));
       proc->processFrame(x, x);
     }
     boost[loaded] = proc->state.analysis.sustainBoostDb;
