@@ -76,9 +76,15 @@ void runLookaheadLimiter(const LookaheadLimiterParams& p, LookaheadLimiterState&
   s.rawLevel = follow(s.rawLevel, rawPeak, p.rawLevelAttack, p.rawLevelRelease);
   s.processedLevel = follow(s.processedLevel, peak, p.rawLevelAttack, p.rawLevelRelease);
   // Only what the chain added on top of the raw input counts: nothing up to
-  // 3 dB louder, full weight from 12 dB on.
-  const double ratio = s.processedLevel / maxOf(s.rawLevel, 1e-6);
-  const double excess = clampTo((linearToDb(maxOf(1e-7, ratio)) - 3.0) / 9.0, 0.0, 1.0);
+  // 3 dB louder, full weight from 12 dB on. Well below 3 dB (a ratio under
+  // 1.4, where 3 dB is 1.4125) the weight is 0 without a division or a
+  // logarithm: in limiter mode nothing before this stage lifts the level.
+  const double rawLevel = maxOf(s.rawLevel, 1e-6);
+  double excess = 0.0;
+  if (!(s.processedLevel <= 1.4 * rawLevel)) {
+    const double ratio = s.processedLevel / rawLevel;
+    excess = clampTo((linearToDb(maxOf(1e-7, ratio)) - 3.0) / 9.0, 0.0, 1.0);
+  }
   s.ceilingLevel = follow(s.ceilingLevel, peak, p.ceilingAttack, p.ceilingRelease);
   double ceilingGain = 1.0;
   if (s.ceilingLevel > p.limiterCeiling) {
