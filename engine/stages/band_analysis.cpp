@@ -231,6 +231,7 @@ void deriveBandAnalysis(BandAnalysisParams& p, BandAnalysisState& s, const Deriv
   const double fs = in.fs;
   p.fs = fs;
   p.analysisMix = bandAnalysisMix;
+  p.runs = bandAnalysisRuns(bandAnalysisMix);
   for (int i = 0; i < kAnalysisCorners; ++i) {
     designLowPass(p.analysisBank[i], minOf(0.45 * fs, kAnalysisCornerHz[i]), kAnalysisQ, fs);
     s.bank[0][i].c = p.analysisBank[i];
@@ -371,7 +372,7 @@ void lowEndAnalysis(const BandAnalysisParams& p, BandAnalysisState& s, AnalysisF
 void runBandAnalysis(const BandAnalysisParams& p, BandAnalysisState& s, AnalysisFeeds& feeds,
                      double reductionPressure, const LowEndTaps& taps, double& left,
                      double& right) {
-  if (!(p.analysisMix > 1e-7)) return;
+  if (!p.runs) return;
   double oL = 0.0;
   double oR = 0.0;
   lowEndAnalysis(p, s, feeds, reductionPressure, taps.enteringL, taps.enteringR, taps.bumpedL,

@@ -19,7 +19,8 @@ constexpr int kAnalysisCorners = 4;
 // once per frame, b(tau) once per 16-frame analysis block.
 struct BandAnalysisParams {
   double fs = 48000.0;       // design rate of the equaliser
-  double analysisMix = 0.0;  // share of the analysed pair in the output; off unless above 1e-7
+  double analysisMix = 0.0;  // share of the analysed pair in the output
+  bool runs = false;         // bandAnalysisRuns(analysisMix)
   BiquadCoefficients analysisBank[kAnalysisCorners] = {};  // low-passes at 70, 250, 420, 3700 Hz
   double fastPowerRise = 0.0;                              // c(0.55)
   double fastPowerFall = 0.0;                              // c(3)
@@ -162,8 +163,8 @@ void resetBandAnalysis(BandAnalysisState& s, const BandAnalysisParams& p);
 void lowEndAnalysis(const BandAnalysisParams& p, BandAnalysisState& s, AnalysisFeeds& feeds,
                     double reductionPressure, double pL, double pR, double eL, double eR,
                     double& oL, double& oR);
-// The stage in the chain: while the mix is above 1e-7, blends the analysed
-// pair into (left, right), the low-end shaper's output; otherwise nothing runs.
+// The stage in the chain: while it runs, blends the analysed pair into
+// (left, right), the low-end shaper's output; otherwise nothing moves.
 void runBandAnalysis(const BandAnalysisParams& p, BandAnalysisState& s, AnalysisFeeds& feeds,
                      double reductionPressure, const LowEndTaps& taps, double& left, double& right);
 

@@ -93,8 +93,8 @@ void runBandLimiters(const BandLimitersParams& p, BandLimitersState& s, BandSign
   }
 
   // Make-up, once per make-up block: its logarithms and exponentials stay out of
-  // the per-frame path. Per frame, only the limiter of a band that reaches its
-  // threshold or is still releasing takes a logarithm and exponentials (below).
+  // the per-frame path. Per frame, a band at or over its threshold takes a
+  // logarithm, and a band still releasing its exponentials (below).
   if (s.out.makeupUpdate) {
     for (int k = 0; k < kMakeupBands; ++k) {
       stepMakeup(kMakeupCurve[k], p.makeupAmount, p.makeupRise, p.makeupFall, s.reductionHold[k],

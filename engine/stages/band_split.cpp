@@ -6,6 +6,7 @@
 #include "engine/dsp/conversions.h"
 #include "engine/dsp/minmax.h"
 #include "engine/dsp/ratio_control.h"
+#include "engine/stages/low_end_shaper.h"
 
 namespace vantle {
 
@@ -48,7 +49,7 @@ PresenceAirVoicing presenceAirVoicing(ProcessingMode mode) {
 }
 
 void deriveBandSplit(BandSplitParams& p, const DeriveInputs& in, double bandAnalysisMix) {
-  p.feedsAnalysis = bandAnalysisMix > 1e-7;
+  p.feedsAnalysis = bandAnalysisRuns(bandAnalysisMix);
   const SplitVoicing v = splitVoicing(in.mode, in.d);
   // Positive trims count 35 %.
   p.bandTrimDb = v.trimDb;

@@ -145,8 +145,8 @@ void runBandSum(const BandSumParams& p, BandSumState& s, const BandSignals& band
       const double slopeShare = eventShare(slope, det.slopeAvg, kSlopeLift[i], kSlopeScale[i]);
       const double curveShare = eventShare(curve, det.curveAvg, kCurveLift[i], kCurveScale[i]);
 
-      double t = maxOf(curveShare, slopeShare) * onset[i] *
-                 (kLevelBase[i] + kLevelWeight[i] * level[i]);
+      double t =
+          maxOf(curveShare, slopeShare) * onset[i] * (kLevelBase[i] + kLevelWeight[i] * level[i]);
       // The air band counts as an event only as far as the band below it
       // shows one too.
       if (i == 2) t = t * (0.2 + 0.8 * maxOf(strength[1], onset[1]));

@@ -44,6 +44,10 @@ struct LowEndShaperState {
   double levellerGain = 1.0;
 };
 
+// Whether the band analysis runs for a given share of it in the output: the
+// analysis itself and the six-band split, which feeds it, decide alike.
+inline bool bandAnalysisRuns(double bandAnalysisMix) { return bandAnalysisMix > 1e-7; }
+
 // The pair where it enters the shaper and after the 65 Hz bump, handed to the
 // band analysis, which works from both.
 struct LowEndTaps {

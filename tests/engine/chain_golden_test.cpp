@@ -52,6 +52,20 @@ double turnSine(double x) {
   return sign * sum;
 }
 
+// Adds the harmonics 1..count (amplitude 1/h, below 0.45 fs) of each note at
+// time t to left, and to right slightly detuned and shifted in phase.
+void addHarmonics(const double* notes, int noteCount, int count, double detune, double phaseStep,
+                  double t, double fs, double& left, double& right) {
+  for (int i = 0; i < noteCount; ++i) {
+    for (int h = 1; h <= count; ++h) {
+      const double fh = notes[i] * h;
+      if (fh > 0.45 * fs) break;
+      left += turnSine(fh * t) / h;
+      right += turnSine(fh * detune * t + phaseStep * h) / h;
+    }
+  }
+}
+
 enum class Programme { speech, music, hot };
 
 // Speech-like: a voice of harmonics under three formant humps, a pitch that
@@ -96,14 +110,7 @@ std::vector<float> makeProgramme(Programme kind, double fs, int frames) {
       const double notes[6] = {196.0, 246.9, 293.7, 392.0, 523.3, 659.3};
       double saw = 0.0;
       double sawR = 0.0;
-      for (double c : notes) {
-        for (int h = 1; h <= 12; ++h) {
-          const double fh = c * h;
-          if (fh > 0.45 * fs) break;
-          saw += turnSine(fh * t) / h;
-          sawR += turnSine(fh * 1.004 * t + 0.05 * h) / h;
-        }
-      }
+      addHarmonics(notes, 6, 12, 1.004, 0.05, t, fs, saw, sawR);
       const double beat = t - 0.5 * static_cast<int>(t / 0.5);
       const double kickEnv = beat < 0.2 ? (1.0 - beat / 0.2) : 0.0;
       const double kick = kickEnv * turnSine((50.0 + 120.0 * kickEnv) * beat);
@@ -114,14 +121,7 @@ std::vector<float> makeProgramme(Programme kind, double fs, int frames) {
       const double chord[4] = {110.0, 138.6, 164.8, 220.5};
       double pad = 0.0;
       double padR = 0.0;
-      for (double c : chord) {
-        for (int h = 1; h <= 6; ++h) {
-          const double fh = c * h;
-          if (fh > 0.45 * fs) break;
-          pad += turnSine(fh * t) / h;
-          padR += turnSine(fh * 1.003 * t + 0.1 * h) / h;
-        }
-      }
+      addHarmonics(chord, 4, 6, 1.003, 0.1, t, fs, pad, padR);
       const double beat = t - 0.5 * static_cast<int>(t / 0.5);
       const double kickEnv = beat < 0.25 ? (1.0 - beat / 0.25) * (1.0 - beat / 0.25) : 0.0;
       const double kick = kickEnv * turnSine((55.0 + 90.0 * kickEnv) * beat);
