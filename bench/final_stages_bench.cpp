@@ -46,8 +46,9 @@ double run(ProcessingMode mode, double fs, const std::vector<double>& x, double&
   for (size_t f = 0; f < frames; ++f) {
     double l = x[2 * f];
     double r = x[2 * f + 1];
-    runClipRepair(s->rp, s->rs, s->output, l, r);
-    const StereoFrame y = runTruePeakLimiter(s->tp, s->ts, l, r);
+    runClipRepair(s->rp, s->rs, &s->output, &l, &r, 1);
+    StereoFrame y;
+    runTruePeakLimiter(s->tp, s->ts, &l, &r, &y, 1);
     if (++loadBlockFrames >= kLoadBlock) {
       loadBlockFrames = 0;
       const LoadFeedbackInputs w{0.5, 1.0, 1.0, s->rs.repairGain, s->ts.tpGain, 0.0, 0.5};

@@ -100,7 +100,7 @@ void Processor::reset() {
   resetClipRepair(state.repair, p.repair);
   resetTruePeakLimiter(state.truePeak, p.truePeak);
   resetLoadFeedback(state.load, p.load, loadTargets);
-  bands = BandSignals{};
+  block = BlockSignals{};
   analysisFeeds = AnalysisFeeds{};
   loadBlockFrames = 0;
 }
@@ -108,59 +108,84 @@ void Processor::reset() {
 void Processor::processBuffer(float* buffer, std::int64_t frames, int channels) {
   if (buffer == nullptr || channels <= 0) return;
   const FlushDenormalsScope flush;
-  for (std::int64_t f = 0; f < frames; ++f) {
-    float* frame = buffer + f * channels;
-    const float left = frame[0];
-    const float right = channels >= 2 ? frame[1] : left;
-    const StereoFrame out = runChain(left, right);
-    frame[0] = out.left;
-    if (channels >= 2) frame[1] = out.right;
-    for (int c = 2; c < channels; ++c) frame[c] = 0.0f;
+  BlockSignals& b = block;
+  std::int64_t done = 0;
+  while (done < frames) {
+    const int n = nextBlockLength(frames - done);
+    float* at = buffer + done * channels;
+    for (int i = 0; i < n; ++i) {
+      const float* frame = at + i * channels;
+      b.inLeft[i] = frame[0];
+      b.inRight[i] = channels >= 2 ? frame[1] : frame[0];
+    }
+    runChain(n);
+    for (int i = 0; i < n; ++i) {
+      float* frame = at + i * channels;
+      frame[0] = b.out[i].left;
+      if (channels >= 2) frame[1] = b.out[i].right;
+      for (int c = 2; c < channels; ++c) frame[c] = 0.0f;
+    }
+    done += n;
   }
 }
 
 StereoFrame Processor::processFrame(float inL, float inR) {
   const FlushDenormalsScope flush;
-  return runChain(inL, inR);
+  block.inLeft[0] = inL;
+  block.inRight[0] = inR;
+  runChain(1);
+  return block.out[0];
 }
 
-// The stages in their order. Besides the signal, the only values that cross
-// between stages are named here: the rider's detectors (to the band gains and
-// the load feedback), the low-end taps (to the band analysis), the analysis
-// feeds (from the input stage and the split), the limiters' make-up update and
-// peaks (to the band mix), the output stage's gains (to the repair and the load
-// feedback) and the load feedback's targets.
-StereoFrame Processor::runChain(float inL, float inR) {
-  if (!configured) return StereoFrame{0.0f, 0.0f};
+int Processor::nextBlockLength(std::int64_t remaining) const {
+  const int load = kLoadBlock - loadBlockFrames;
+  const int analysis = framesBeforeAnalysisBlock(params.analysis, state.analysis);
+  int n = kChainBlock;
+  if (load < n) n = load;
+  if (analysis < n) n = analysis;
+  return remaining < n ? static_cast<int>(remaining) : n;
+}
+
+// The stages in their order, each over the whole block. Besides the signal,
+// the only values that cross between stages are named here: the rider's
+// detectors (to the band gains and the load feedback), the low-end taps (to
+// the band analysis), the analysis feeds (from the input stage and the split),
+// the limiters' make-up update and peaks (to the band mix), the output stage's
+// gains (to the repair and the load feedback) and the load feedback's targets,
+// which change only between blocks.
+void Processor::runChain(int frames) {
+  BlockSignals& b = block;
+  if (!configured) {
+    for (int i = 0; i < frames; ++i) b.out[i] = StereoFrame{0.0f, 0.0f};
+    return;
+  }
   const DerivedParams& p = params;
   ChainState& s = state;
-  double rawL = 0.0;
-  double rawR = 0.0;
-  double l = 0.0;
-  double r = 0.0;
+  const int n = frames;
 
-  runInputStage(p.input, s.input, analysisFeeds, inL, inR, rawL, rawR, l, r);
-  runGainRider(p.rider, s.rider, loadTargets.riderTarget, l, r);
-  runLookaheadLimiter(p.lookahead, s.lookahead, rawL, rawR, l, r);
-  LowEndTaps lowEndTaps;
-  runLowEndShaper(p.lowEnd, s.lowEnd, l, r, lowEndTaps);
-  runBandAnalysis(p.analysis, s.analysis, analysisFeeds, loadTargets.reductionPressure, lowEndTaps,
-                  l, r);
-  runDriveClipper(p.drive, s.drive, l, r);
+  runInputStage(p.input, s.input, b.inLeft, b.inRight, b.rawLeft, b.rawRight, b.left, b.right,
+                b.inputFeeds, n);
+  runGainRider(p.rider, s.rider, loadTargets.riderTarget, b.left, b.right, b.rider, n);
+  runLookaheadLimiter(p.lookahead, s.lookahead, b.rawLeft, b.rawRight, b.left, b.right, n);
+  runLowEndShaper(p.lowEnd, s.lowEnd, b.left, b.right, b.lowEnd, n);
+  runBandAnalysis(p.analysis, s.analysis, analysisFeeds, b.inputFeeds,
+                  loadTargets.reductionPressure, b.lowEnd, b.left, b.right, n);
+  runDriveClipper(p.drive, s.drive, b.left, b.right, n);
 
-  runBandSplit(p.split, s.split, l, r, bands, analysisFeeds);
-  runBandGains(p.bandGains, s.bandGains, s.rider.out, bands);
-  runBandLimiters(p.bandLimiters, s.bandLimiters, bands);
-  runBandMix(p.bandMix, s.bandMix, s.bandLimiters.out, bands);
-  runSpectralBalance(p.balance, s.balance, bands);
-  runBandSum(p.bandSum, s.bandSum, bands, l, r);
+  runBandSplit(p.split, s.split, b.left, b.right, b.bands, analysisFeeds, n);
+  runBandGains(p.bandGains, s.bandGains, b.rider, b.bands, n);
+  runBandLimiters(p.bandLimiters, s.bandLimiters, b.bands, b.limiters, n);
+  runBandMix(p.bandMix, s.bandMix, b.limiters, b.bands, n);
+  runSpectralBalance(p.balance, s.balance, b.bands, n);
+  runBandSum(p.bandSum, s.bandSum, b.bands, b.left, b.right, n);
 
-  runBusShaping(p.bus, s.bus, l, r);
-  runOutputControl(p.output, s.output, loadTargets.outputGainTarget, l, r);
-  runClipRepair(p.repair, s.repair, s.output.out, l, r);
-  const StereoFrame out = runTruePeakLimiter(p.truePeak, s.truePeak, l, r);
+  runBusShaping(p.bus, s.bus, b.left, b.right, n);
+  runOutputControl(p.output, s.output, loadTargets.outputGainTarget, b.left, b.right, b.output, n);
+  runClipRepair(p.repair, s.repair, b.output, b.left, b.right, n);
+  runTruePeakLimiter(p.truePeak, s.truePeak, b.left, b.right, b.out, n);
 
-  if (++loadBlockFrames >= kLoadBlock) {
+  loadBlockFrames += n;
+  if (loadBlockFrames >= kLoadBlock) {
     loadBlockFrames = 0;
     const OutputControlOutput& output = s.output.out;
     const LoadFeedbackInputs watched{
@@ -168,7 +193,6 @@ StereoFrame Processor::runChain(float inL, float inR) {
         s.truePeak.tpGain, s.rider.out.silenceHold, s.rider.out.inputPeakHold};
     runLoadFeedback(p.load, s.load, watched, loadTargets);
   }
-  return out;
 }
 
 }  // namespace vantle

@@ -70,13 +70,37 @@ struct ChainState {
   LoadFeedbackState load;
 };
 
+// Frames that run through one stage before the next stage takes them: each
+// stage then keeps its coefficients and memories at hand for a run of
+// frames instead of fetching them again every frame.
+constexpr int kChainBlock = 16;
+
+// The block in flight: frame i of every array comes from the same input
+// frame. These are the signals and the per-frame values that travel from one
+// stage to a later one.
+struct BlockSignals {
+  float inLeft[kChainBlock] = {};
+  float inRight[kChainBlock] = {};
+  double rawLeft[kChainBlock] = {};  // sanitised input before the input gain
+  double rawRight[kChainBlock] = {};
+  double left[kChainBlock] = {};  // the pair, rewritten stage by stage
+  double right[kChainBlock] = {};
+  InputFeed inputFeeds[kChainBlock] = {};
+  RiderOutput rider[kChainBlock] = {};
+  LowEndTaps lowEnd[kChainBlock] = {};
+  BandSignals bands[kChainBlock] = {};
+  BandLimitersOutput limiters[kChainBlock] = {};
+  OutputControlOutput output[kChainBlock] = {};
+  StereoFrame out[kChainBlock] = {};
+};
+
 struct Processor {
   ProcessorSettings settings{ProcessingMode::podcast, 3.5, 0.0};
   double sampleRate = 48000.0;
   std::int32_t lastAppliedMode = -1;  // mode of the last applySettings, -1 since setSampleRate
   DerivedParams params;
   ChainState state;
-  BandSignals bands;
+  BlockSignals block;
   // The values that run against the signal: sums the input stage and the
   // six-band split add for the band analysis earlier in the chain, and the
   // targets the load feedback at the end of the chain sets for the rider, the
@@ -103,8 +127,11 @@ struct Processor {
   void derive();
 
  private:
-  // One frame through every stage; callers hold subnormals flushed.
-  StereoFrame runChain(float left, float right);
+  // Frames that may run as the next block, at most `remaining`: a block ends
+  // where block-rate work must see a later stage's frames first.
+  int nextBlockLength(std::int64_t remaining) const;
+  // The block's frames through every stage; callers hold subnormals flushed.
+  void runChain(int frames);
 };
 
 }  // namespace vantle

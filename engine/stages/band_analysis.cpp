@@ -369,9 +369,11 @@ void lowEndAnalysis(const BandAnalysisParams& p, BandAnalysisState& s, AnalysisF
   oR = runBiquad(s.lowEndPeakRight, runBiquad(s.lowEndShelfRight, xR));
 }
 
-void runBandAnalysis(const BandAnalysisParams& p, BandAnalysisState& s, AnalysisFeeds& feeds,
-                     double reductionPressure, const LowEndTaps& taps, double& left,
-                     double& right) {
+namespace {
+
+// One frame of the stage.
+void stepFrame(const BandAnalysisParams& p, BandAnalysisState& s, AnalysisFeeds& feeds,
+               double reductionPressure, const LowEndTaps& taps, double& left, double& right) {
   if (!p.runs) return;
   double oL = 0.0;
   double oR = 0.0;
@@ -379,6 +381,28 @@ void runBandAnalysis(const BandAnalysisParams& p, BandAnalysisState& s, Analysis
                  taps.bumpedR, oL, oR);
   left = left + (oL - left) * p.analysisMix;
   right = right + (oR - right) * p.analysisMix;
+}
+
+}  // namespace
+
+void runBandAnalysis(const BandAnalysisParams& p, BandAnalysisState& s, AnalysisFeeds& feeds,
+                     const InputFeed* inputFeeds, double reductionPressure, const LowEndTaps* taps,
+                     double* left, double* right, int frames) {
+  for (int i = 0; i < frames; ++i) {
+    const InputFeed& in = inputFeeds[i];
+    if (in.counted) {
+      feeds.lowContentSum += in.lowContentPower;
+      feeds.inputPowerSum += in.inputPower;
+      feeds.lowContentFrames += 1;
+    }
+    stepFrame(p, s, feeds, reductionPressure, taps[i], left[i], right[i]);
+  }
+}
+
+int framesBeforeAnalysisBlock(const BandAnalysisParams& p, const BandAnalysisState& s) {
+  if (!p.runs) return kAnalysisBlock;
+  return s.blockCounter >= kAnalysisBlock - 1 ? kAnalysisBlock
+                                              : kAnalysisBlock - 1 - s.blockCounter;
 }
 
 }  // namespace vantle

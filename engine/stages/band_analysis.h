@@ -57,9 +57,18 @@ struct BandAnalysisParams {
   double pullSmaller = 0.0;             // 0.7 x pullStrength (the smaller correction)
 };
 
-// Sums that the input stage and the six-band split add to every frame and
-// this stage reads and clears every 16 frames. The split runs later in the
-// frame than this stage, so its sums are those of the frames before.
+// One frame's low-content measurement from the input stage (stream mode
+// only: elsewhere `counted` is false and the frame adds nothing).
+struct InputFeed {
+  bool counted = false;
+  double lowContentPower = 0.0;  // mean square of the low-passed pair
+  double inputPower = 0.0;       // mean square of the gained input pair
+};
+
+// Sums that this stage (from the input stage's feeds) and the six-band split
+// add to every frame, and that this stage reads and clears every 16 frames.
+// The split runs later in the chain than this stage, so its sums are those of
+// the frames before.
 struct AnalysisFeeds {
   double lowContentSum = 0.0;
   double inputPowerSum = 0.0;
@@ -163,9 +172,15 @@ void resetBandAnalysis(BandAnalysisState& s, const BandAnalysisParams& p);
 void lowEndAnalysis(const BandAnalysisParams& p, BandAnalysisState& s, AnalysisFeeds& feeds,
                     double reductionPressure, double pL, double pR, double eL, double eR,
                     double& oL, double& oR);
-// The stage in the chain: while it runs, blends the analysed pair into
-// (left, right), the low-end shaper's output; otherwise nothing moves.
+// The stage in the chain, over a block of frames: adds each frame's input feed
+// to the sums and, while the analysis runs, blends the analysed pair into
+// (left, right), the low-end shaper's output; otherwise the pair stays as it is.
 void runBandAnalysis(const BandAnalysisParams& p, BandAnalysisState& s, AnalysisFeeds& feeds,
-                     double reductionPressure, const LowEndTaps& taps, double& left, double& right);
+                     const InputFeed* inputFeeds, double reductionPressure, const LowEndTaps* taps,
+                     double* left, double* right, int frames);
+// How many frames from here may run as one block: the analysis block reads
+// the split's sums of every frame before it, so a block ends where the next
+// analysis block is due.
+int framesBeforeAnalysisBlock(const BandAnalysisParams& p, const BandAnalysisState& s);
 
 }  // namespace vantle

@@ -120,8 +120,11 @@ void resetBandGains(BandGainsState& s, const BandGainsParams& p) {
   s = BandGainsState{};
 }
 
-void runBandGains(const BandGainsParams& p, BandGainsState& s, const RiderOutput& rider,
-                  BandSignals& bands) {
+namespace {
+
+// One frame of the stage.
+void stepFrame(const BandGainsParams& p, BandGainsState& s, const RiderOutput& rider,
+               BandSignals& bands) {
   // During a pause the trackers lean towards the 2.5 s release; just after
   // one they recover at the rider's fast resume pace.
   const double gate = rider.silenceGate;
@@ -177,6 +180,13 @@ void runBandGains(const BandGainsParams& p, BandGainsState& s, const RiderOutput
     s.bandGain[b] = g[b];
     for (int c = 0; c < kChannels; ++c) bands.gainedBand[c][b] = bands.clippedBand[c][b] * g[b];
   }
+}
+
+}  // namespace
+
+void runBandGains(const BandGainsParams& p, BandGainsState& s, const RiderOutput* rider,
+                  BandSignals* bands, int frames) {
+  for (int i = 0; i < frames; ++i) stepFrame(p, s, rider[i], bands[i]);
 }
 
 }  // namespace vantle

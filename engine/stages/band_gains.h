@@ -64,9 +64,9 @@ struct NeighbourVoicing {
 
 void deriveBandGains(BandGainsParams& p, const DeriveInputs& in, const NeighbourVoicing& n);
 void resetBandGains(BandGainsState& s, const BandGainsParams& p);
-// Reads bandSignal and the rider's pause and resume detectors of this frame;
-// writes clippedBand and gainedBand.
-void runBandGains(const BandGainsParams& p, BandGainsState& s, const RiderOutput& rider,
-                  BandSignals& bands);
+// Reads bandSignal and the rider's pause and resume detectors of the same
+// frame; writes clippedBand and gainedBand.
+void runBandGains(const BandGainsParams& p, BandGainsState& s, const RiderOutput* rider,
+                  BandSignals* bands, int frames);
 
 }  // namespace vantle

@@ -78,7 +78,10 @@ void resetBandLimiters(BandLimitersState& s, const BandLimitersParams& p) {
   s = BandLimitersState{};
 }
 
-void runBandLimiters(const BandLimitersParams& p, BandLimitersState& s, BandSignals& bands) {
+namespace {
+
+// One frame of the stage.
+void stepFrame(const BandLimitersParams& p, BandLimitersState& s, BandSignals& bands) {
   if (!p.streamBandDynamics) return;
 
   s.frameCounter += 1;
@@ -144,6 +147,16 @@ void runBandLimiters(const BandLimitersParams& p, BandLimitersState& s, BandSign
     }
     s.bandLimitGain[k] = gain;
     for (int c = 0; c < kChannels; ++c) bands.limitedBand[c][k] = gain * bands.bandSignal[c][k];
+  }
+}
+
+}  // namespace
+
+void runBandLimiters(const BandLimitersParams& p, BandLimitersState& s, BandSignals* bands,
+                     BandLimitersOutput* outs, int frames) {
+  for (int i = 0; i < frames; ++i) {
+    stepFrame(p, s, bands[i]);
+    outs[i] = s.out;
   }
 }
 

@@ -93,7 +93,9 @@ struct BandLimitersState {
 void deriveBandLimiters(BandLimitersParams& p, const DeriveInputs& in);
 void resetBandLimiters(BandLimitersState& s, const BandLimitersParams& p);
 // Does nothing unless the stream band dynamics are on. Multiplies the gained
-// bands 0..2 by their make-up and writes limitedBand.
-void runBandLimiters(const BandLimitersParams& p, BandLimitersState& s, BandSignals& bands);
+// bands 0..2 by their make-up and writes limitedBand; outs receives each
+// frame's make-up flag and reference peaks (the last also stays in s.out).
+void runBandLimiters(const BandLimitersParams& p, BandLimitersState& s, BandSignals* bands,
+                     BandLimitersOutput* outs, int frames);
 
 }  // namespace vantle

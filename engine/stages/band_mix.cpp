@@ -58,8 +58,11 @@ void resetBandMix(BandMixState& s, const BandMixParams& p) {
   s = BandMixState{};
 }
 
-void runBandMix(const BandMixParams& p, BandMixState& s, const BandLimitersOutput& limiters,
-                BandSignals& bands) {
+namespace {
+
+// One frame of the stage.
+void stepFrame(const BandMixParams& p, BandMixState& s, const BandLimitersOutput& limiters,
+               BandSignals& bands) {
   if (!p.streamBandDynamics) {
     for (int c = 0; c < kChannels; ++c)
       for (int k = 0; k < kBands; ++k) bands.mixedBand[c][k] = bands.gainedBand[c][k];
@@ -97,6 +100,13 @@ void runBandMix(const BandMixParams& p, BandMixState& s, const BandLimitersOutpu
     for (int k = 0; k < kBands; ++k)
       bands.mixedBand[c][k] = p.bandMixDry * bands.gainedBand[c][k] +
                               p.bandMixWet * (p.clippedBandGain * clipped[c][k]);
+}
+
+}  // namespace
+
+void runBandMix(const BandMixParams& p, BandMixState& s, const BandLimitersOutput* limiters,
+                BandSignals* bands, int frames) {
+  for (int i = 0; i < frames; ++i) stepFrame(p, s, limiters[i], bands[i]);
 }
 
 }  // namespace vantle

@@ -40,8 +40,8 @@ void deriveBandMix(BandMixParams& p, const DeriveInputs& in);
 void resetBandMix(BandMixState& s, const BandMixParams& p);
 // Writes mixedBand. With the stream band dynamics off it is gainedBand, bit for
 // bit, and no state moves; otherwise it reads limitedBand and the limiters'
-// reference peaks and update flag of this frame.
-void runBandMix(const BandMixParams& p, BandMixState& s, const BandLimitersOutput& limiters,
-                BandSignals& bands);
+// reference peaks and update flag of the same frame.
+void runBandMix(const BandMixParams& p, BandMixState& s, const BandLimitersOutput* limiters,
+                BandSignals* bands, int frames);
 
 }  // namespace vantle

@@ -79,8 +79,11 @@ void resetBandSplit(BandSplitState& s, const BandSplitParams& p) {
   s = BandSplitState{};
 }
 
-void runBandSplit(const BandSplitParams& p, BandSplitState& s, double left, double right,
-                  BandSignals& bands, AnalysisFeeds& feeds) {
+namespace {
+
+// One frame of the stage.
+void stepFrame(const BandSplitParams& p, BandSplitState& s, double left, double right,
+               BandSignals& bands, AnalysisFeeds& feeds) {
   const double x[kChannels] = {left * p.bandTrim, right * p.bandTrim};
   double b[kChannels][kBands];
   for (int ch = 0; ch < kChannels; ++ch) {
@@ -153,6 +156,13 @@ void runBandSplit(const BandSplitParams& p, BandSplitState& s, double left, doub
     feeds.band1PowerSum += 0.5 * (l[1] * l[1] + r[1] * r[1]);
     feeds.bandBalanceFrames += 1;
   }
+}
+
+}  // namespace
+
+void runBandSplit(const BandSplitParams& p, BandSplitState& s, const double* left,
+                  const double* right, BandSignals* bands, AnalysisFeeds& feeds, int frames) {
+  for (int i = 0; i < frames; ++i) stepFrame(p, s, left[i], right[i], bands[i], feeds);
 }
 
 }  // namespace vantle

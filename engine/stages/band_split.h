@@ -72,7 +72,7 @@ void deriveBandSplit(BandSplitParams& p, const DeriveInputs& in, double bandAnal
 void resetBandSplit(BandSplitState& s, const BandSplitParams& p);
 // Writes bands.bandSignal. While the band analysis runs the powers of bands 0
 // and 1 are added to its band-balance sums.
-void runBandSplit(const BandSplitParams& p, BandSplitState& s, double left, double right,
-                  BandSignals& bands, AnalysisFeeds& feeds);
+void runBandSplit(const BandSplitParams& p, BandSplitState& s, const double* left,
+                  const double* right, BandSignals* bands, AnalysisFeeds& feeds, int frames);
 
 }  // namespace vantle

@@ -92,8 +92,11 @@ void resetBandSum(BandSumState& s, const BandSumParams& p) {
   s = BandSumState{};
 }
 
-void runBandSum(const BandSumParams& p, BandSumState& s, const BandSignals& bands, double& left,
-                double& right) {
+namespace {
+
+// One frame of the stage.
+void stepFrame(const BandSumParams& p, BandSumState& s, const BandSignals& bands, double& left,
+               double& right) {
   // x[channel][band]: the bands as they travel through this stage.
   double x[kChannels][kBands];
   for (int ch = 0; ch < kChannels; ++ch) {
@@ -180,6 +183,13 @@ void runBandSum(const BandSumParams& p, BandSumState& s, const BandSignals& band
   // The order of additions is fixed so that every build sums bit-identically.
   left = ((((x[0][0] + x[0][1]) + x[0][2]) + x[0][3]) + x[0][4]) + x[0][5];
   right = ((((x[1][0] + x[1][1]) + x[1][2]) + x[1][3]) + x[1][4]) + x[1][5];
+}
+
+}  // namespace
+
+void runBandSum(const BandSumParams& p, BandSumState& s, const BandSignals* bands, double* left,
+                double* right, int frames) {
+  for (int i = 0; i < frames; ++i) stepFrame(p, s, bands[i], left[i], right[i]);
 }
 
 }  // namespace vantle

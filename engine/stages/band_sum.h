@@ -66,7 +66,7 @@ struct BandSumState {
 void deriveBandSum(BandSumParams& p, const DeriveInputs& in);
 void resetBandSum(BandSumState& s, const BandSumParams& p);
 // Reads the balanced bands (mixedBand) and writes the summed pair.
-void runBandSum(const BandSumParams& p, BandSumState& s, const BandSignals& bands, double& left,
-                double& right);
+void runBandSum(const BandSumParams& p, BandSumState& s, const BandSignals* bands, double* left,
+                double* right, int frames);
 
 }  // namespace vantle

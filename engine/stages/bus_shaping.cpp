@@ -97,7 +97,10 @@ double widthDetector(const BusShapingParams& p, WidthDetectorState& s, double mi
   return s.result;
 }
 
-void runBusShaping(const BusShapingParams& p, BusShapingState& s, double& left, double& right) {
+namespace {
+
+// One frame of the stage.
+void stepFrame(const BusShapingParams& p, BusShapingState& s, double& left, double& right) {
   double l = left;
   double r = right;
 
@@ -131,6 +134,13 @@ void runBusShaping(const BusShapingParams& p, BusShapingState& s, double& left, 
 
   left = p.outputTrim * (mid + side);
   right = p.outputTrim * (mid - side);
+}
+
+}  // namespace
+
+void runBusShaping(const BusShapingParams& p, BusShapingState& s, double* left, double* right,
+                   int frames) {
+  for (int i = 0; i < frames; ++i) stepFrame(p, s, left[i], right[i]);
 }
 
 }  // namespace vantle

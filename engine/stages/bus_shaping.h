@@ -63,7 +63,8 @@ struct BusShapingState {
 
 void deriveBusShaping(BusShapingParams& p, const DeriveInputs& in);
 void resetBusShaping(BusShapingState& s, const BusShapingParams& p);
-void runBusShaping(const BusShapingParams& p, BusShapingState& s, double& left, double& right);
+void runBusShaping(const BusShapingParams& p, BusShapingState& s, double* left, double* right,
+                   int frames);
 
 // Share 0..1 of the extra width (extra = w - 1) to apply now, for the levels
 // |mid| and |side|; never more than keeps the widened side below 0.92 of the mid.

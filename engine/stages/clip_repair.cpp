@@ -212,8 +212,11 @@ double periodicityScore(const ClipRepairParams& p, const ClipRepairState& s, std
   return best > 0.0 ? best : 0.0;
 }
 
-void runClipRepair(const ClipRepairParams& p, ClipRepairState& s, const OutputControlOutput& output,
-                   double& left, double& right) {
+namespace {
+
+// One frame of the stage.
+void stepFrame(const ClipRepairParams& p, ClipRepairState& s, const OutputControlOutput& output,
+               double& left, double& right) {
   if (p.repairDelay < 1) return;
   const double ceiling = p.outputCeiling;
   const int i = s.writeIndex;
@@ -359,6 +362,13 @@ void runClipRepair(const ClipRepairParams& p, ClipRepairState& s, const OutputCo
 
   s.sampleCounter += 1;
   s.writeIndex = (i + 1) & kRingMask;
+}
+
+}  // namespace
+
+void runClipRepair(const ClipRepairParams& p, ClipRepairState& s,
+                   const OutputControlOutput* outputs, double* left, double* right, int frames) {
+  for (int i = 0; i < frames; ++i) stepFrame(p, s, outputs[i], left[i], right[i]);
 }
 
 }  // namespace vantle

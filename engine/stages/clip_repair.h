@@ -102,9 +102,9 @@ double repairKnee(double x, double ceiling, double kneeStart);
 // interval earlier, over the stored onsets and lags stretched by up to 4 %.
 double periodicityScore(const ClipRepairParams& p, const ClipRepairState& s, std::int64_t n);
 
-// One frame, in place, reading the output stage's gliding gain. Does nothing
+// In place, reading the output stage's gliding gain of each frame. Does nothing
 // where the repair is off (podcast mode: no repair delay).
-void runClipRepair(const ClipRepairParams& p, ClipRepairState& s, const OutputControlOutput& output,
-                   double& left, double& right);
+void runClipRepair(const ClipRepairParams& p, ClipRepairState& s,
+                   const OutputControlOutput* outputs, double* left, double* right, int frames);
 
 }  // namespace vantle

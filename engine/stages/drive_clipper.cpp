@@ -60,11 +60,20 @@ void resetDriveClipper(DriveClipperState& s, const DriveClipperParams& p) {
   s = DriveClipperState{};
 }
 
-void runDriveClipper(const DriveClipperParams& p, DriveClipperState& s, double& left,
-                     double& right) {
+namespace {
+
+// One frame of the stage.
+void stepFrame(const DriveClipperParams& p, DriveClipperState& s, double& left, double& right) {
   if (!(p.driveAmount > 0.0)) return;
   left = driveChannel(p, s.left, left);
   right = driveChannel(p, s.right, right);
+}
+
+}  // namespace
+
+void runDriveClipper(const DriveClipperParams& p, DriveClipperState& s, double* left, double* right,
+                     int frames) {
+  for (int i = 0; i < frames; ++i) stepFrame(p, s, left[i], right[i]);
 }
 
 }  // namespace vantle

@@ -36,7 +36,7 @@ struct DriveClipperState {
 
 void deriveDriveClipper(DriveClipperParams& p, const DeriveInputs& in);
 void resetDriveClipper(DriveClipperState& s, const DriveClipperParams& p);
-void runDriveClipper(const DriveClipperParams& p, DriveClipperState& s, double& left,
-                     double& right);
+void runDriveClipper(const DriveClipperParams& p, DriveClipperState& s, double* left, double* right,
+                     int frames);
 
 }  // namespace vantle

@@ -134,8 +134,11 @@ void resetGainRider(GainRiderState& s, const GainRiderParams& p) {
   s = GainRiderState{};
 }
 
-void runGainRider(const GainRiderParams& p, GainRiderState& s, double riderTarget, double& left,
-                  double& right) {
+namespace {
+
+// One frame of the stage.
+void stepFrame(const GainRiderParams& p, GainRiderState& s, double riderTarget, double& left,
+               double& right) {
   RiderOutput& out = s.out;
   const double xL = left;
   const double xR = right;
@@ -214,6 +217,16 @@ void runGainRider(const GainRiderParams& p, GainRiderState& s, double riderTarge
   }
   left = outL;
   right = outR;
+}
+
+}  // namespace
+
+void runGainRider(const GainRiderParams& p, GainRiderState& s, double riderTarget, double* left,
+                  double* right, RiderOutput* outs, int frames) {
+  for (int i = 0; i < frames; ++i) {
+    stepFrame(p, s, riderTarget, left[i], right[i]);
+    outs[i] = s.out;
+  }
 }
 
 }  // namespace vantle

@@ -84,7 +84,8 @@ constexpr double kRiderTargetDb = -17.0;
 void deriveGainRider(GainRiderParams& p, const DeriveInputs& in);
 void resetGainRider(GainRiderState& s, const GainRiderParams& p);
 // riderTarget: the linear level the rider aims at, set by the load feedback.
-void runGainRider(const GainRiderParams& p, GainRiderState& s, double riderTarget, double& left,
-                  double& right);
+// outs receives each frame's detectors (the last also stays in s.out).
+void runGainRider(const GainRiderParams& p, GainRiderState& s, double riderTarget, double* left,
+                  double* right, RiderOutput* outs, int frames);
 
 }  // namespace vantle

@@ -78,8 +78,11 @@ void resetInputStage(InputStageState& s, const InputStageParams& p) {
   s = InputStageState{};
 }
 
-void runInputStage(const InputStageParams& p, InputStageState& s, AnalysisFeeds& feeds, float inL,
-                   float inR, double& rawL, double& rawR, double& outL, double& outR) {
+namespace {
+
+// One frame of the stage.
+void stepFrame(const InputStageParams& p, InputStageState& s, InputFeed& feed, float inL, float inR,
+               double& rawL, double& rawR, double& outL, double& outR) {
   rawL = sanitise(inL);
   rawR = sanitise(inR);
   const double xL = p.inputGain * rawL;
@@ -88,6 +91,7 @@ void runInputStage(const InputStageParams& p, InputStageState& s, AnalysisFeeds&
   double yR = xR;
   double& sL = s.lowCutState[0];
   double& sR = s.lowCutState[1];
+  feed = InputFeed{};
   if (p.streamLowCut) {
     // The low-pass always runs, so the analysis sees the low content whatever
     // share of it adapt takes off.
@@ -95,9 +99,7 @@ void runInputStage(const InputStageParams& p, InputStageState& s, AnalysisFeeds&
     onePole(sR, xR, p.lowCutCoef);
     yL = xL - p.lowCutDepth * sL;
     yR = xR - p.lowCutDepth * sR;
-    feeds.lowContentSum += 0.5 * (sL * sL + sR * sR);
-    feeds.inputPowerSum += 0.5 * (xL * xL + xR * xR);
-    feeds.lowContentFrames += 1;
+    feed = InputFeed{true, 0.5 * (sL * sL + sR * sR), 0.5 * (xL * xL + xR * xR)};
   } else if (p.lowCutEnabled == 1) {
     onePole(sL, xL, p.lowCutCoef);
     onePole(sR, xR, p.lowCutCoef);
@@ -106,6 +108,16 @@ void runInputStage(const InputStageParams& p, InputStageState& s, AnalysisFeeds&
   }
   outL = rotate(p, s.rotatorState[0], yL);
   outR = rotate(p, s.rotatorState[1], yR);
+}
+
+}  // namespace
+
+void runInputStage(const InputStageParams& p, InputStageState& s, const float* inLeft,
+                   const float* inRight, double* rawLeft, double* rawRight, double* left,
+                   double* right, InputFeed* feeds, int frames) {
+  for (int i = 0; i < frames; ++i) {
+    stepFrame(p, s, feeds[i], inLeft[i], inRight[i], rawLeft[i], rawRight[i], left[i], right[i]);
+  }
 }
 
 }  // namespace vantle

@@ -49,10 +49,11 @@ struct InputStageState {
 void deriveInputStage(InputStageParams& p, InputStageState& s, const DeriveInputs& in);
 void resetInputStage(InputStageState& s, const InputStageParams& p);
 void clearRotator(InputStageState& s);
-// (rawL, rawR) receive the sanitised samples before the gain; (outL, outR) the
-// conditioned pair. In stream mode the frame is also added to the low-content
-// feeds of the band analysis.
-void runInputStage(const InputStageParams& p, InputStageState& s, AnalysisFeeds& feeds, float inL,
-                   float inR, double& rawL, double& rawR, double& outL, double& outR);
+// (rawLeft, rawRight) receive the sanitised samples before the gain, (left,
+// right) the conditioned pair and feeds each frame's low-content measurement
+// for the band analysis (counted in stream mode only).
+void runInputStage(const InputStageParams& p, InputStageState& s, const float* inLeft,
+                   const float* inRight, double* rawLeft, double* rawRight, double* left,
+                   double* right, InputFeed* feeds, int frames);
 
 }  // namespace vantle

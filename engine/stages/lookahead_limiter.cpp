@@ -39,8 +39,11 @@ void resetLookaheadLimiter(LookaheadLimiterState& s, const LookaheadLimiterParam
   s.limiterGain = 1.0;
 }
 
-void runLookaheadLimiter(const LookaheadLimiterParams& p, LookaheadLimiterState& s, double rawL,
-                         double rawR, double& left, double& right) {
+namespace {
+
+// One frame of the stage.
+void stepFrame(const LookaheadLimiterParams& p, LookaheadLimiterState& s, double rawL, double rawR,
+               double& left, double& right) {
   if (p.lookaheadLength < 1) {
     // Bypassed: keep priming armed so that limiter mode starts clean.
     s.limiterGain = 1.0;
@@ -104,6 +107,14 @@ void runLookaheadLimiter(const LookaheadLimiterParams& p, LookaheadLimiterState&
   s.lookaheadPosition = (s.lookaheadPosition + 1) & kLookaheadMask;
   left = dL * s.limiterGain;
   right = dR * s.limiterGain;
+}
+
+}  // namespace
+
+void runLookaheadLimiter(const LookaheadLimiterParams& p, LookaheadLimiterState& s,
+                         const double* rawLeft, const double* rawRight, double* left, double* right,
+                         int frames) {
+  for (int i = 0; i < frames; ++i) stepFrame(p, s, rawLeft[i], rawRight[i], left[i], right[i]);
 }
 
 }  // namespace vantle

@@ -48,9 +48,10 @@ struct LookaheadLimiterState {
 
 void deriveLookaheadLimiter(LookaheadLimiterParams& p, const DeriveInputs& in);
 void resetLookaheadLimiter(LookaheadLimiterState& s, const LookaheadLimiterParams& p);
-// (rawL, rawR): the frame's sanitised input before the input gain;
+// (rawLeft, rawRight): the sanitised input before the input gain;
 // (left, right): the rider output, replaced by the limited, delayed pair.
-void runLookaheadLimiter(const LookaheadLimiterParams& p, LookaheadLimiterState& s, double rawL,
-                         double rawR, double& left, double& right);
+void runLookaheadLimiter(const LookaheadLimiterParams& p, LookaheadLimiterState& s,
+                         const double* rawLeft, const double* rawRight, double* left, double* right,
+                         int frames);
 
 }  // namespace vantle

@@ -59,8 +59,11 @@ void resetLowEndShaper(LowEndShaperState& s, const LowEndShaperParams& p) {
   s.levellerGain = 1.0;
 }
 
-void runLowEndShaper(const LowEndShaperParams& p, LowEndShaperState& s, double& left, double& right,
-                     LowEndTaps& taps) {
+namespace {
+
+// One frame of the stage.
+void stepFrame(const LowEndShaperParams& p, LowEndShaperState& s, double& left, double& right,
+               LowEndTaps& taps) {
   const double pL = left;
   const double pR = right;
   const double eL = runBiquad(s.lowBumpLeft, pL);
@@ -99,6 +102,13 @@ void runLowEndShaper(const LowEndShaperParams& p, LowEndShaperState& s, double& 
 
   left = dL;
   right = dR;
+}
+
+}  // namespace
+
+void runLowEndShaper(const LowEndShaperParams& p, LowEndShaperState& s, double* left, double* right,
+                     LowEndTaps* taps, int frames) {
+  for (int i = 0; i < frames; ++i) stepFrame(p, s, left[i], right[i], taps[i]);
 }
 
 }  // namespace vantle

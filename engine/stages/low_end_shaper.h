@@ -64,7 +64,7 @@ void deriveLowEndShaper(LowEndShaperParams& p, LowEndShaperState& s, const Deriv
 void resetLowEndShaper(LowEndShaperState& s, const LowEndShaperParams& p);
 // (left, right) enter from the look-ahead limiter and leave bumped and
 // levelled, towards the band analysis blend and the drive clipper.
-void runLowEndShaper(const LowEndShaperParams& p, LowEndShaperState& s, double& left, double& right,
-                     LowEndTaps& taps);
+void runLowEndShaper(const LowEndShaperParams& p, LowEndShaperState& s, double* left, double* right,
+                     LowEndTaps* taps, int frames);
 
 }  // namespace vantle

@@ -134,8 +134,11 @@ void resetOutputControl(OutputControlState& s, const OutputControlParams& p,
   s.index = 0;
 }
 
-void runOutputControl(const OutputControlParams& p, OutputControlState& s, double outputGainTarget,
-                      double& left, double& right) {
+namespace {
+
+// One frame of the stage.
+void stepFrame(const OutputControlParams& p, OutputControlState& s, double outputGainTarget,
+               double& left, double& right) {
   OutputControlOutput& out = s.out;
   // Output gain glide.
   const double target = outputGainTarget;
@@ -218,6 +221,16 @@ void runOutputControl(const OutputControlParams& p, OutputControlState& s, doubl
   const double c = p.outputCeiling;
   left = minOf(c, maxOf(-c, y[0]));
   right = minOf(c, maxOf(-c, y[1]));
+}
+
+}  // namespace
+
+void runOutputControl(const OutputControlParams& p, OutputControlState& s, double outputGainTarget,
+                      double* left, double* right, OutputControlOutput* outs, int frames) {
+  for (int i = 0; i < frames; ++i) {
+    stepFrame(p, s, outputGainTarget, left[i], right[i]);
+    outs[i] = s.out;
+  }
 }
 
 }  // namespace vantle

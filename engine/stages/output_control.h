@@ -82,8 +82,9 @@ void deriveOutputControl(OutputControlParams& p, const DeriveInputs& in);
 void resetOutputControl(OutputControlState& s, const OutputControlParams& p,
                         double outputGainTarget);
 // The output gain glides towards outputGainTarget, set by the load feedback.
+// outs receives each frame's gains and peak level (the last also stays in s.out).
 void runOutputControl(const OutputControlParams& p, OutputControlState& s, double outputGainTarget,
-                      double& left, double& right);
+                      double* left, double* right, OutputControlOutput* outs, int frames);
 
 // The output level offset of a mode (dB, clamped to -24..6): where the output
 // sits while the final stages carry no load.

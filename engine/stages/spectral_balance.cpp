@@ -80,8 +80,10 @@ void resetSpectralBalance(SpectralBalanceState& s, const SpectralBalanceParams& 
   s = SpectralBalanceState{};
 }
 
-void runSpectralBalance(const SpectralBalanceParams& p, SpectralBalanceState& s,
-                        BandSignals& bands) {
+namespace {
+
+// One frame of the stage.
+void stepFrame(const SpectralBalanceParams& p, SpectralBalanceState& s, BandSignals& bands) {
   if (!p.enabled) return;
   double(&mixed)[kChannels][kBands] = bands.mixedBand;
   for (int k = 0; k < kBands; ++k) {
@@ -101,6 +103,13 @@ void runSpectralBalance(const SpectralBalanceParams& p, SpectralBalanceState& s,
       if (k >= 3) x = x * trim[k];
     }
   }
+}
+
+}  // namespace
+
+void runSpectralBalance(const SpectralBalanceParams& p, SpectralBalanceState& s, BandSignals* bands,
+                        int frames) {
+  for (int i = 0; i < frames; ++i) stepFrame(p, s, bands[i]);
 }
 
 }  // namespace vantle

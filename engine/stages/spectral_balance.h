@@ -46,7 +46,7 @@ void deriveSpectralBalance(SpectralBalanceParams& p, const DeriveInputs& in,
                            double upperBalanceScale);
 void resetSpectralBalance(SpectralBalanceState& s, const SpectralBalanceParams& p);
 // Balances mixedBand in place; a pass-through while the stream band dynamics are off.
-void runSpectralBalance(const SpectralBalanceParams& p, SpectralBalanceState& s,
-                        BandSignals& bands);
+void runSpectralBalance(const SpectralBalanceParams& p, SpectralBalanceState& s, BandSignals* bands,
+                        int frames);
 
 }  // namespace vantle

@@ -154,8 +154,11 @@ float toOutputSample(double x, double ceiling, float floatCeiling) {
   return f;
 }
 
-StereoFrame runTruePeakLimiter(const TruePeakLimiterParams& p, TruePeakLimiterState& s, double left,
-                               double right) {
+namespace {
+
+// One frame of the stage.
+StereoFrame stepFrame(const TruePeakLimiterParams& p, TruePeakLimiterState& s, double left,
+                      double right) {
   const int i = s.tpIndex;
   s.tpRing[0][i] = left;
   s.tpRing[1][i] = right;
@@ -210,6 +213,13 @@ StereoFrame runTruePeakLimiter(const TruePeakLimiterParams& p, TruePeakLimiterSt
 
   return StereoFrame{toOutputSample(outL, p.outputCeiling, p.floatCeiling),
                      toOutputSample(outR, p.outputCeiling, p.floatCeiling)};
+}
+
+}  // namespace
+
+void runTruePeakLimiter(const TruePeakLimiterParams& p, TruePeakLimiterState& s, const double* left,
+                        const double* right, StereoFrame* out, int frames) {
+  for (int i = 0; i < frames; ++i) out[i] = stepFrame(p, s, left[i], right[i]);
 }
 
 }  // namespace vantle

@@ -66,10 +66,10 @@ void resetTruePeakLimiter(TruePeakLimiterState& s, const TruePeakLimiterParams& 
 // channels' histories (13 samples each, newest first).
 double truePeakEstimate(const double* table, const double* historyL, const double* historyR);
 
-// One frame: (left, right) from the stage before, the limited pair narrowed to
-// floats as the frame's result.
-StereoFrame runTruePeakLimiter(const TruePeakLimiterParams& p, TruePeakLimiterState& s, double left,
-                               double right);
+// (left, right) from the stage before; out receives the limited pairs
+// narrowed to floats, the chain's result.
+void runTruePeakLimiter(const TruePeakLimiterParams& p, TruePeakLimiterState& s, const double* left,
+                        const double* right, StereoFrame* out, int frames);
 
 // The last step of a frame: clamp to the output ceiling in double precision,
 // narrow to float and keep the float strictly inside the ceiling. A value that

@@ -61,7 +61,7 @@ void drive(const BandGainsParams& p, BandGainsState& s, const double (&level)[kB
       b.bandSignal[0][k] = sign * level[k];
       b.bandSignal[1][k] = -0.5 * sign * level[k];
     }
-    runBandGains(voiced, s, detectors, b);
+    runBandGains(voiced, s, &detectors, &b, 1);
   }
 }
 

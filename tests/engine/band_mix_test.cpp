@@ -65,7 +65,8 @@ TEST(BandMix, GainedBandsPassBitIdenticalWhenStreamDynamicsAreOff) {
       Noise noise;
       for (int n = 0; n < 3000; ++n) {
         p->processFrame(noise.next(), noise.next());
-        ASSERT_EQ(std::memcmp(p->bands.mixedBand, p->bands.gainedBand, sizeof p->bands.mixedBand),
+        ASSERT_EQ(std::memcmp(p->block.bands[0].mixedBand, p->block.bands[0].gainedBand,
+                              sizeof p->block.bands[0].mixedBand),
                   0)
             << fs << " mode " << static_cast<int>(c.mode) << " adapt " << c.adapt << " frame " << n;
       }
@@ -114,7 +115,8 @@ TEST(BandMix, SmallBandsCarryTheirTrimIntoTheMix) {
   for (int c = 0; c < kChannels; ++c)
     for (int k = 0; k < kBands; ++k) b.gainedBand[c][k] = b.limitedBand[c][k] = 1e-3 * (1 - 2 * c);
   const double peaks[kMakeupBands] = {1e-3 + 1e-7, 1e-3 + 1e-7, 1e-3 + 1e-7};
-  runBandMix(p, s, limiterOutput(false, peaks), b);
+  const BandLimitersOutput still = limiterOutput(false, peaks);
+  runBandMix(p, s, &still, &b, 1);
   const double trim[kBands] = {0, 0, 0, 0.26 * 2.3, 0.26 * 2.3, 0.24 * 3.2};
   const double wet = 0.6 * (0.09 + 0.85);
   for (int c = 0; c < kChannels; ++c)
@@ -132,7 +134,8 @@ TEST(BandMix, SilentBandsGetNoMakeup) {
   BandSignals b;
   const double peaks[kMakeupBands] = {1e-7, 1e-7, 1e-7};
   for (int n = 1; n <= 4800; ++n) {
-    runBandMix(p, s, limiterOutput(n % 16 == 0, peaks), b);
+    const BandLimitersOutput lim = limiterOutput(n % 16 == 0, peaks);
+    runBandMix(p, s, &lim, &b, 1);
     for (int k = 0; k < kMakeupBands; ++k) {
       ASSERT_EQ(s.clipRatioPeak[k], 1.0);
       ASSERT_EQ(s.clipMakeupDb[k], 0.0);
@@ -164,7 +167,8 @@ TEST(BandMix, MakeupStaysWithinItsCapsAndMovesOnlyOnUpdates) {
         for (double& pk : peaks) pk = 1e-7;  // nothing taken off any more
       }
       const bool update = n % 16 == 0;
-      runBandMix(p, s, limiterOutput(update, peaks), b);
+      const BandLimitersOutput lim = limiterOutput(update, peaks);
+      runBandMix(p, s, &lim, &b, 1);
       for (int k = 0; k < kMakeupBands; ++k) {
         if (!update) {
           ASSERT_EQ(s.clipMakeupGain[k], previous[k]) << n;
@@ -204,7 +208,8 @@ TEST(BandMix, ChainFreezesOnAdaptChangeAndRestartsFromRest) {
     for (int n = 0; n < static_cast<int>(fs / 2); ++n) {
       p->processFrame(noise.next(), noise.next());
       for (int c = 0; c < kChannels; ++c)
-        for (int k = 0; k < kBands; ++k) ASSERT_TRUE(std::isfinite(p->bands.mixedBand[c][k]));
+        for (int k = 0; k < kBands; ++k)
+          ASSERT_TRUE(std::isfinite(p->block.bands[0].mixedBand[c][k]));
     }
     const BandMixState mix = p->state.bandMix;
     const BandLimitersState lim = p->state.bandLimiters;
@@ -236,8 +241,9 @@ TEST(BandMix, ChainFreezesOnAdaptChangeAndRestartsFromRest) {
     expectStateAtRest(p->state.bandMix, p->state.bandLimiters);
     BandSignals silent;
     for (int n = 0; n < 2000; ++n) {
-      runBandLimiters(p->params.bandLimiters, p->state.bandLimiters, silent);
-      runBandMix(p->params.bandMix, p->state.bandMix, p->state.bandLimiters.out, silent);
+      BandLimitersOutput lim;
+      runBandLimiters(p->params.bandLimiters, p->state.bandLimiters, &silent, &lim, 1);
+      runBandMix(p->params.bandMix, p->state.bandMix, &lim, &silent, 1);
       for (int c = 0; c < kChannels; ++c)
         for (int k = 0; k < kBands; ++k) ASSERT_EQ(silent.mixedBand[c][k], 0.0);
     }

@@ -33,7 +33,7 @@ struct Split {
   }
   // The low-end shaper's share of the band analysis decides whether the split feeds it.
   void setAnalysisMix(double mix) { deriveBandSplit(p, in, mix); }
-  void run(double l, double r) { runBandSplit(p, s, l, r, bands, feeds); }
+  void run(double l, double r) { runBandSplit(p, s, &l, &r, &bands, feeds, 1); }
   double sum(int ch) const {
     const double* b = bands.bandSignal[ch];
     return b[0] + b[1] + b[2] + b[3] + b[4] + b[5];
@@ -232,7 +232,7 @@ TEST(BandSplit, NoBandBalanceFeedWhileTheAnalysisIsOff) {
       const float x = static_cast<float>(0.5 * std::sin(kTwoPi * 100.0 * i / 48000.0));
       proc->processFrame(x, x);
     }
-    EXPECT_NE(proc->bands.bandSignal[0][0], 0.0);
+    EXPECT_NE(proc->block.bands[0].bandSignal[0][0], 0.0);
     EXPECT_EQ(proc->analysisFeeds.band0PowerSum, 0.0);
     EXPECT_EQ(proc->analysisFeeds.band1PowerSum, 0.0);
     EXPECT_EQ(proc->analysisFeeds.bandBalanceFrames, 0u);

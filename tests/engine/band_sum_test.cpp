@@ -27,7 +27,7 @@ struct Stage {
     deriveBandSum(p, inputs(mode, fs, adapt));
     resetBandSum(*s, p);
   }
-  void run(double& l, double& r) { runBandSum(p, *s, bands, l, r); }
+  void run(double& l, double& r) { runBandSum(p, *s, &bands, &l, &r, 1); }
   void clear() { bands = BandSignals{}; }
 };
 

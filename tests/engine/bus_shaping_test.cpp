@@ -45,7 +45,7 @@ TEST(StereoWidth, ExactlyOneUnlessStreamAboveAdapt40) {
       const double mid = 0.4 * std::sin(kTwoPi * 220.0 * n / 48000.0);
       double l = mid + u(rng) * 0.1;
       double r = mid - 0.5 * l;
-      runBusShaping(p, s, l, r);
+      runBusShaping(p, s, &l, &r, 1);
       maxSideGain = std::fmax(maxSideGain, s.width.result);
     }
     if (c.widens) {
@@ -76,7 +76,7 @@ TEST(StereoWidth, MonoStaysMono) {
       for (int n = 0; n < 20000; ++n) {
         double l = u(rng);
         double r = l;
-        runBusShaping(p, s, l, r);
+        runBusShaping(p, s, &l, &r, 1);
         ASSERT_EQ(l, r) << static_cast<int>(mode) << " " << adapt << " " << n;
       }
       auto proc = std::make_unique<Processor>();

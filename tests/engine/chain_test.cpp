@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <limits>
 #include <memory>
@@ -162,6 +163,62 @@ TEST(Chain, BlockSplitIdentity) {
       EXPECT_EQ(std::memcmp(whole.data(), again.data(), bytes), 0);
     }
   }
+}
+
+// Calls of every length, none aligned to the chain's inner blocks, with the
+// settings and the rate changed between calls: frame by frame gives the same
+// bits. Stream mode at adapt 100 runs the band analysis, whose 16-frame block
+// must see the split of exactly the frames before it.
+TEST(Chain, OddCallsAndMidStreamChangesMatchFrameByFrame) {
+  const int frames = 24000;
+  // Far too hot, so that the load feedback moves its targets between blocks.
+  std::vector<float> in = makeSignal(Signal::noise, frames, 48000.0, 9);
+  const std::vector<float> sweep = makeSignal(Signal::sweep, frames, 48000.0);
+  for (size_t k = 0; k < in.size(); ++k) in[k] = 2.0f * in[k] + 3.0f * sweep[k];
+  // Call lengths, repeated; a change is made before every fifth call.
+  const int lengths[] = {1, 7, 13, 64, 3, 100, 15, 17, 1, 250, 33, 2};
+  const ProcessorSettings changes[] = {
+      {ProcessingMode::stream, 0.0, 80.0},   {ProcessingMode::stream, 0.0, 100.0},
+      {ProcessingMode::stream, 2.0, 10.0},   {ProcessingMode::podcast, 3.5, 60.0},
+      {ProcessingMode::limiter, 0.0, 100.0}, {ProcessingMode::stream, 0.0, 100.0}};
+  const auto change = [&](Processor& p, int call) {
+    if (call % 5 != 4) return;
+    const int which = call / 5;
+    if (which == 3) p.setSampleRate(44100.0);
+    p.applySettings(changes[which % 6]);
+  };
+
+  std::vector<float> buffered = in;
+  auto pb = configured(ProcessingMode::stream, 100.0, 48000);
+  std::vector<float> single(in.size());
+  auto ps = configured(ProcessingMode::stream, 100.0, 48000);
+  int call = 0;
+  for (int f = 0; f < frames; ++call) {
+    const int n = std::min(lengths[call % 12], frames - f);
+    change(*pb, call);
+    change(*ps, call);
+    pb->processBuffer(buffered.data() + 2 * f, n, 2);
+    // The split's sums that the next analysis block will read hold exactly the
+    // frames since the last one (its own frame included): never a frame of
+    // the block before, never one after.
+    if (pb->params.analysis.runs) {
+      ASSERT_EQ(pb->analysisFeeds.bandBalanceFrames,
+                static_cast<std::uint64_t>(pb->state.analysis.blockCounter) + 1)
+          << "call " << call;
+    }
+    for (int i = f; i < f + n; ++i) {
+      const StereoFrame y = ps->processFrame(in[2 * i], in[2 * i + 1]);
+      single[2 * i] = y.left;
+      single[2 * i + 1] = y.right;
+    }
+    f += n;
+    // The load feedback ran on the same frames and set the same targets.
+    ASSERT_EQ(pb->loadBlockFrames, ps->loadBlockFrames) << "call " << call;
+    ASSERT_EQ(pb->loadTargets.riderTarget, ps->loadTargets.riderTarget) << "call " << call;
+    ASSERT_EQ(pb->loadTargets.outputGainTarget, ps->loadTargets.outputGainTarget);
+    ASSERT_EQ(pb->loadTargets.reductionPressure, ps->loadTargets.reductionPressure);
+  }
+  for (size_t k = 0; k < in.size(); ++k) ASSERT_EQ(buffered[k], single[k]) << k / 2;
 }
 
 // The chain delays by exactly the sum of its look-ahead and delay lines. Limiter

@@ -47,7 +47,7 @@ struct Repair {
       double r = x;
       OutputControlOutput output;
       output.outputGain = outputGain;
-      runClipRepair(*p, *s, output, l, r);
+      runClipRepair(*p, *s, &output, &l, &r, 1);
       out.push_back(l);
     }
     return out;

@@ -83,7 +83,7 @@ TEST(DriveClipper, BelowOnsetOnlyTheDrivenRegionIsLifted) {
         const double xr = -0.6 * std::sin(kTwoPi * 3000.0 * t) + 0.03 * std::sin(kTwoPi * 70.0 * t);
         double l = xl;
         double r = xr;
-        runDriveClipper(p, s, l, r);
+        runDriveClipper(p, s, &l, &r, 1);
         const double ml = midL(xl);
         const double mr = midR(xr);
         midPeak = std::fmax(midPeak, std::fmax(std::fabs(ml), std::fabs(mr)));
@@ -119,7 +119,7 @@ TEST(DriveClipper, ClipperEngagesAboveTheOnsetOnly) {
         const double x = amp * std::sin(kTwoPi * 70.0 * i / fs);
         double l = x;
         double r = x;
-        runDriveClipper(p, s, l, r);
+        runDriveClipper(p, s, &l, &r, 1);
         deviation = std::fmax(deviation, std::fabs(l - (x + mid(x) * (p.driveMidGain - 1.0))));
         EXPECT_EQ(l, r);
       }
@@ -133,7 +133,7 @@ TEST(DriveClipper, ClipperEngagesAboveTheOnsetOnly) {
         for (int i = 0; i < 48000; ++i) {
           double l = 0.0;
           double r = 0.0;
-          runDriveClipper(p, s, l, r);
+          runDriveClipper(p, s, &l, &r, 1);
           last = std::fabs(l);
         }
         EXPECT_LE(last, 1e-9);
@@ -148,14 +148,14 @@ TEST(DriveClipper, ResetReturnsToRest) {
   for (int i = 0; i < 4800; ++i) {
     double l = 0.9 * std::sin(kTwoPi * 60.0 * i / 48000.0);
     double r = -l;
-    runDriveClipper(p, s, l, r);
+    runDriveClipper(p, s, &l, &r, 1);
   }
   ASSERT_NE(s.left.clip.s1, 0.0);
   resetDriveClipper(s, p);
   for (int i = 0; i < 100; ++i) {
     double l = 0.0;
     double r = 0.0;
-    runDriveClipper(p, s, l, r);
+    runDriveClipper(p, s, &l, &r, 1);
     ASSERT_EQ(l, 0.0);
     ASSERT_EQ(r, 0.0);
   }

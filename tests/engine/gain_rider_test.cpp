@@ -29,7 +29,8 @@ struct Rider {
     const FlushDenormalsScope flush;
     outL = l;
     outR = r;
-    runGainRider(p, s, riderTarget, outL, outR);
+    RiderOutput out;
+    runGainRider(p, s, riderTarget, &outL, &outR, &out, 1);
   }
   int frames(double seconds) const { return static_cast<int>(seconds * fs); }
 };

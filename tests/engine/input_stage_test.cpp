@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <complex>
+#include <cstdint>
 #include <limits>
 #include <memory>
 #include <vector>
@@ -19,7 +20,11 @@ const double kTwoPi = 2.0 * 3.14159265358979323846;
 struct Stage {
   InputStageParams p;
   InputStageState s;
-  AnalysisFeeds feeds;
+  InputFeed feed;  // the last frame's
+  // The feeds of every frame so far, added up as the band analysis adds them.
+  std::uint64_t countedFrames = 0;
+  double lowContentSum = 0.0;
+  double inputPowerSum = 0.0;
   double rawL = 0, rawR = 0, outL = 0, outR = 0;
 
   Stage(ProcessingMode mode, double d, double fs = 48000.0, double gainDb = 0.0) {
@@ -29,7 +34,12 @@ struct Stage {
   // Frames run as in the chain: with subnormal results flushed to zero.
   void run(float l, float r) {
     const FlushDenormalsScope flush;
-    runInputStage(p, s, feeds, l, r, rawL, rawR, outL, outR);
+    runInputStage(p, s, &l, &r, &rawL, &rawR, &outL, &outR, &feed, 1);
+    if (feed.counted) {
+      countedFrames += 1;
+      lowContentSum += feed.lowContentPower;
+      inputPowerSum += feed.inputPower;
+    }
   }
 };
 
@@ -90,8 +100,8 @@ TEST(InputStage, BadSamplesNeverReachTheFilters) {
       ASSERT_EQ(dirty.outL, clean.outL) << n;
       ASSERT_EQ(dirty.outR, clean.outR) << n;
     }
-    EXPECT_TRUE(std::isfinite(dirty.feeds.lowContentSum));
-    EXPECT_TRUE(std::isfinite(dirty.feeds.inputPowerSum));
+    EXPECT_TRUE(std::isfinite(dirty.lowContentSum));
+    EXPECT_TRUE(std::isfinite(dirty.inputPowerSum));
   }
 }
 
@@ -108,7 +118,7 @@ TEST(InputStage, LimiterModePassesTheInputUnchanged) {
   }
   EXPECT_EQ(st.s.lowCutState[0], 0.125);
   EXPECT_EQ(st.s.lowCutState[1], 0.0);
-  EXPECT_EQ(st.feeds.lowContentFrames, 0u);
+  EXPECT_EQ(st.countedFrames, 0u);
 }
 
 TEST(InputStage, GainIsClampedAndRawPairIsTakenBeforeIt) {
@@ -252,32 +262,34 @@ TEST(InputStage, StreamModeFeedsTheBandAnalysis) {
     const double sR = 0.25 * g * (1.0 - keep);
     lowSum += 0.5 * (sL * sL + sR * sR);
   }
-  EXPECT_EQ(st.feeds.lowContentFrames, 300u);
-  EXPECT_NEAR(st.feeds.inputPowerSum, 300 * 0.5 * (0.25 + 0.0625) * g * g, 1e-12);
-  EXPECT_NEAR(st.feeds.lowContentSum, lowSum, 1e-9 * lowSum);
-  // The stage only adds to the feeds; the analysis clears them.
-  st.feeds.lowContentFrames = 0;
-  st.run(0.5f, 0.25f);
-  EXPECT_EQ(st.feeds.lowContentFrames, 1u);
+  EXPECT_EQ(st.countedFrames, 300u);
+  EXPECT_NEAR(st.inputPowerSum, 300 * 0.5 * (0.25 + 0.0625) * g * g, 1e-12);
+  EXPECT_NEAR(st.lowContentSum, lowSum, 1e-9 * lowSum);
+  // A frame's feed is that frame's alone.
+  st.run(0.0f, 0.0f);
+  EXPECT_TRUE(st.feed.counted);
+  EXPECT_EQ(st.feed.inputPower, 0.0);
   for (ProcessingMode mode : {ProcessingMode::podcast, ProcessingMode::limiter}) {
     Stage other(mode, 1.0);
     for (int n = 0; n < 10; ++n) other.run(0.5f, 0.5f);
-    EXPECT_EQ(other.feeds.lowContentFrames, 0u);
-    EXPECT_EQ(other.feeds.inputPowerSum, 0.0);
-    EXPECT_EQ(other.feeds.lowContentSum, 0.0);
+    EXPECT_EQ(other.countedFrames, 0u);
+    EXPECT_EQ(other.feed.inputPower, 0.0);
+    EXPECT_EQ(other.feed.lowContentPower, 0.0);
   }
 }
 
 TEST(InputStageDerivation, RotatorMemoriesFollowTheSectionCount) {
   InputStageParams p;
   InputStageState s;
-  AnalysisFeeds feeds;
+  InputFeed feed;
   double rl, rr, ol, orr;
+  const float inL = 0.3f;
+  const float inR = -0.2f;
   auto derive = [&](ProcessingMode mode, double d) {
     deriveInputStage(p, s, DeriveInputs{mode, 48000.0, d, 0.0, kOutputCeiling});
   };
   auto dirty = [&]() {
-    for (int n = 0; n < 100; ++n) runInputStage(p, s, feeds, 0.3f, -0.2f, rl, rr, ol, orr);
+    for (int n = 0; n < 100; ++n) runInputStage(p, s, &inL, &inR, &rl, &rr, &ol, &orr, &feed, 1);
   };
   // The first derivation clears memories it finds, even to no sections at all.
   s.rotatorState[1][11].previousOut = 0.5;

@@ -27,7 +27,7 @@ struct Limiter {
     const FlushDenormalsScope flush;
     outL = inL;
     outR = inR;
-    runLookaheadLimiter(p, s, rawL, rawR, outL, outR);
+    runLookaheadLimiter(p, s, &rawL, &rawR, &outL, &outR, 1);
   }
 };
 

@@ -31,8 +31,9 @@ struct Shaper {
   // The shaper and the band analysis blend after it, as the chain runs them.
   void run(double& l, double& r) {
     LowEndTaps taps;
-    runLowEndShaper(p, s, l, r, taps);
-    runBandAnalysis(ap, as, feeds, 0.0, taps, l, r);
+    const InputFeed none;
+    runLowEndShaper(p, s, &l, &r, &taps, 1);
+    runBandAnalysis(ap, as, feeds, &none, 0.0, &taps, &l, &r, 1);
   }
 };
 

@@ -33,7 +33,10 @@ struct Stage {
     target = 1.0;
     resetOutputControl(*s, p, target);
   }
-  void run(double& l, double& r) { runOutputControl(p, *s, target, l, r); }
+  void run(double& l, double& r) {
+    OutputControlOutput out;
+    runOutputControl(p, *s, target, &l, &r, &out, 1);
+  }
 };
 
 double dbToGain(double db) { return std::pow(10.0, db / 20.0); }

@@ -30,7 +30,7 @@ struct Balance {
       b.mixedBand[0][k] = a[k];
       b.mixedBand[1][k] = -a[k];
     }
-    runSpectralBalance(p, s, b);
+    runSpectralBalance(p, s, &b, 1);
   }
 };
 

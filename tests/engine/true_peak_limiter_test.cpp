@@ -26,7 +26,11 @@ struct Limiter {
     deriveTruePeakLimiter(p, inputs(fs));
     resetTruePeakLimiter(s, p);
   }
-  StereoFrame run(double l, double r) { return runTruePeakLimiter(p, s, l, r); }
+  StereoFrame run(double l, double r) {
+    StereoFrame out;
+    runTruePeakLimiter(p, s, &l, &r, &out, 1);
+    return out;
+  }
 };
 
 // Zeroth-order modified Bessel function by its power series.
