@@ -26,8 +26,16 @@ DesignAngle designAngle(double hz, double fs) {
 double stepLevel(GainTrackerState& s, double x, double threshold, double attack, double releaseA,
                  double releaseB, double depth) {
   const double l = s.level;
-  const double u = clampTo((l - threshold) / maxOf(1e-6, 2.5 * threshold), 0.0, 1.0) * depth;
-  const double pole = x > l ? attack : (1.0 - u) * releaseA + u * releaseB;
+  double pole = attack;
+  if (!(x > l)) {
+    // Releasing: the deeper the level stands over the threshold, the more of
+    // releaseB. At or under it the share is 0 and needs no division.
+    pole = releaseA;
+    if (l > threshold) {
+      const double u = clampTo((l - threshold) / maxOf(1e-6, 2.5 * threshold), 0.0, 1.0) * depth;
+      pole = (1.0 - u) * releaseA + u * releaseB;
+    }
+  }
   s.level = maxOf(1e-6, x + (l - x) * pole);
   return s.gain <= 0.0 ? 1.0 : s.gain;
 }
@@ -90,9 +98,12 @@ double trackRatioGain(GainTrackerState& s, double x, double threshold, double at
                       double releaseA, double releaseB, double depth, double ratio, double knee,
                       double floor) {
   const double g = stepLevel(s, x, threshold, attack, releaseA, releaseB, depth);
-  const double o = s.level / maxOf(1e-6, threshold);
+  // The level over the threshold; at or under it (o <= 1) the gain is 1 and
+  // the quotient is not needed.
+  const double base = maxOf(1e-6, threshold);
   double t = 1.0;
-  if (o > 1.0) {
+  if (s.level > base) {
+    const double o = s.level / base;
     const double rho = maxOf(1.01, ratio);
     const double q = (o - 1.0) / maxOf(1e-6, o - 1.0 + knee);
     t = 1.0 - (1.0 - power(o, 1.0 / rho - 1.0)) * clampTo(q, 0.0, 1.0);
