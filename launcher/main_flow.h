@@ -4,13 +4,14 @@
 #include <cstddef>
 
 #include "launcher/platform.h"
+#include "vantle_version.h"
 
 namespace vantle {
 
 // Fixed texts of the program.
 constexpr char kProductName[] = "VantleCast";
 constexpr char kDisplayName[] = "VANTLE Reda";
-constexpr char kProductVersion[] = "2.0.0";
+constexpr char kProductVersion[] = VANTLE_VERSION;
 constexpr char kApplicationModule[] = "vantle.apps.podcasts";
 
 // Exit codes of the launcher's own failures; any other code is the

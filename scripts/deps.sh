@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs, from Debian's packages, whatever the build, the tests or the demo
-# need and this machine lacks. Usage: deps.sh native|windows|demo ...
+# need and this machine lacks. Usage: deps.sh native|windows|package|demo ...
 set -euo pipefail
 need=()
 have() { command -v "$1" >/dev/null 2>&1; }
@@ -19,6 +19,13 @@ for what in "$@"; do
       have Xvfb || need+=(xvfb)
       have xdotool || need+=(xdotool)
       [ -d /usr/src/googletest ] || need+=(googletest)
+      ;;
+    package)
+      have scdoc || need+=(scdoc)
+      have lintian || need+=(lintian)
+      have man || need+=(man-db)
+      have dpkg-shlibdeps || need+=(dpkg-dev)
+      have file || need+=(file)
       ;;
     demo)
       have espeak-ng || need+=(espeak-ng)

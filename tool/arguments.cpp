@@ -4,6 +4,8 @@
 #include <cstring>
 #include <string>
 
+#include "vantle_version.h"
+
 namespace vantle {
 
 const char* const kUsageText =
@@ -13,7 +15,7 @@ const char* const kUsageText =
     "Reads interleaved f32le PCM on stdin, writes it on stdout.\n"
     "Processing core: the Vantle broadcast chain, 64-bit floating point throughout.\n";
 
-const char* const kVersionLine = "vantle-tonbrel 1.0.0\n";
+const char* const kVersionLine = "vantle-tonbrel " VANTLE_VERSION "\n";
 
 double parseReal(const char* text) {
 #ifdef _WIN32
