@@ -101,10 +101,10 @@ struct Processor {
   DerivedParams params;
   ChainState state;
   BlockSignals block;
-  // The values that run against the signal: sums the input stage and the
-  // six-band split add for the band analysis earlier in the chain, and the
-  // targets the load feedback at the end of the chain sets for the rider, the
-  // band analysis and the output gain.
+  // The values that run against the signal: the band analysis's sums of the
+  // input stage's feeds and of the powers the six-band split (later in the
+  // chain) adds, and the targets the load feedback at the end of the chain
+  // sets for the rider, the band analysis and the output gain.
   AnalysisFeeds analysisFeeds;
   LoadTargets loadTargets;
   int loadBlockFrames = 0;  // frames since the last load-feedback update, 0..63

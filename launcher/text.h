@@ -11,10 +11,18 @@ constexpr std::size_t kPathSize = 4096;     // paths and the log header
 constexpr std::size_t kMessageSize = 1024;  // message texts
 constexpr std::size_t kSlotSize = 32;       // runtime slot
 
+// The format check of formatInto: the C99 printf rules it follows, which
+// GCC (and mingw, whose own default is Microsoft's) calls gnu_printf and
+// clang calls printf.
+#if defined(__clang__)
+#define VANTLE_C99_PRINTF(index, first) __attribute__((format(printf, index, first)))
+#else
+#define VANTLE_C99_PRINTF(index, first) __attribute__((format(gnu_printf, index, first)))
+#endif
+
 // snprintf into out, cut to size - 1 bytes and terminated (nothing is
 // written when size is 0); true when the whole text fitted.
-bool formatInto(char* out, std::size_t size, const char* format, ...)
-    __attribute__((format(gnu_printf, 3, 4)));
+bool formatInto(char* out, std::size_t size, const char* format, ...) VANTLE_C99_PRINTF(3, 4);
 
 // Copies text into out the same way; true when it fitted.
 bool copyInto(char* out, std::size_t size, const char* text);

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs, from Debian's packages, whatever the build, the tests or the demo
-# need and this machine lacks. Usage: deps.sh native|windows|package|demo ...
+# need and this machine lacks. Usage: deps.sh native|windows|package|fuzz|demo ...
 set -euo pipefail
 need=()
 have() { command -v "$1" >/dev/null 2>&1; }
@@ -19,6 +19,11 @@ for what in "$@"; do
       have Xvfb || need+=(xvfb)
       have xdotool || need+=(xdotool)
       [ -d /usr/src/googletest ] || need+=(googletest)
+      ;;
+    fuzz)
+      have clang++ || need+=(clang)
+      compgen -G "/usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a" >/dev/null ||
+        need+=(libclang-rt-14-dev)
       ;;
     package)
       have scdoc || need+=(scdoc)
