@@ -31,6 +31,11 @@ for t in "${targets[@]}"; do
     -artifact_prefix="build-fuzz/crashes/$t-" -print_final_stats=1 \
     "$corpus" "tests/fuzz/corpus/$t" >"$log" 2>&1; then
     tail -n 40 "$log"
+    for input in build-fuzz/crashes/"$t"-*; do
+      [ -f "$input" ] || continue
+      echo "input $input (first 512 bytes):"
+      head -c 512 "$input" | od -A d -t x1
+    done
     echo "fuzz_$t failed: the input is in build-fuzz/crashes/"
     echo "$passed passed, 1 failed"
     exit 1
