@@ -78,18 +78,23 @@ inline double expMinusOneSmall(double r) {
   return r + (r * r) * (c2 + r * (c3 + r * (c4 + r * (c5 + r * c6))));
 }
 
-// Taylor coefficients of sin: (-1)^k / (2k + 1)!, each from the one before.
-constexpr double kSin3 = -1.0 / 6.0;
-constexpr double kSin5 = -kSin3 / 20.0;
-constexpr double kSin7 = -kSin5 / 42.0;
-constexpr double kSin9 = -kSin7 / 72.0;
-constexpr double kSin11 = -kSin9 / 110.0;
-constexpr double kSin13 = -kSin11 / 156.0;
-constexpr double kSin15 = -kSin13 / 210.0;
-constexpr double kSin17 = -kSin15 / 272.0;
-constexpr double kSin19 = -kSin17 / 342.0;
-constexpr double kSin21 = -kSin19 / 420.0;
-constexpr double kSin23 = -kSin21 / 506.0;
+// Taylor coefficient of x^n in sin (n odd) or cos (n even): (-1)^(n/2) / n!,
+// each from the one two below it, so every build rounds them alike.
+constexpr double sinCosTerm(int n) {
+  return n < 2 ? 1.0 : -sinCosTerm(n - 2) / static_cast<double>(n * (n - 1));
+}
+
+constexpr double kSin3 = sinCosTerm(3);
+constexpr double kSin5 = sinCosTerm(5);
+constexpr double kSin7 = sinCosTerm(7);
+constexpr double kSin9 = sinCosTerm(9);
+constexpr double kSin11 = sinCosTerm(11);
+constexpr double kSin13 = sinCosTerm(13);
+constexpr double kSin15 = sinCosTerm(15);
+constexpr double kSin17 = sinCosTerm(17);
+constexpr double kSin19 = sinCosTerm(19);
+constexpr double kSin21 = sinCosTerm(21);
+constexpr double kSin23 = sinCosTerm(23);
 
 // sin r and cos r for |r| <= pi/4 (about 0.7854): Taylor series to r^21 and
 // r^20 (the next terms are below 1e-19).
@@ -106,15 +111,15 @@ inline double sinSmall(double r) {
 }
 
 inline double cosSmall(double r) {
-  constexpr double c4 = 1.0 / 24.0;
-  constexpr double c6 = -c4 / 30.0;
-  constexpr double c8 = -c6 / 56.0;
-  constexpr double c10 = -c8 / 90.0;
-  constexpr double c12 = -c10 / 132.0;
-  constexpr double c14 = -c12 / 182.0;
-  constexpr double c16 = -c14 / 240.0;
-  constexpr double c18 = -c16 / 306.0;
-  constexpr double c20 = -c18 / 380.0;
+  constexpr double c4 = sinCosTerm(4);
+  constexpr double c6 = sinCosTerm(6);
+  constexpr double c8 = sinCosTerm(8);
+  constexpr double c10 = sinCosTerm(10);
+  constexpr double c12 = sinCosTerm(12);
+  constexpr double c14 = sinCosTerm(14);
+  constexpr double c16 = sinCosTerm(16);
+  constexpr double c18 = sinCosTerm(18);
+  constexpr double c20 = sinCosTerm(20);
   const double z = r * r;
   const double hz = 0.5 * z;
   const double w = 1.0 - hz;

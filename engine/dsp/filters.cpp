@@ -95,7 +95,7 @@ double trackLimitGain(GainTrackerState& s, double x, double threshold, double at
 }
 
 double trackRatioGain(GainTrackerState& s, double x, double threshold, double attack,
-                      double releaseA, double releaseB, double depth, double ratio, double knee,
+                      double releaseA, double releaseB, double depth, double exponent, double knee,
                       double floor) {
   const double g = stepLevel(s, x, threshold, attack, releaseA, releaseB, depth);
   // The level over the threshold; at or under it (o <= 1) the gain is 1 and
@@ -104,9 +104,8 @@ double trackRatioGain(GainTrackerState& s, double x, double threshold, double at
   double t = 1.0;
   if (s.level > base) {
     const double o = s.level / base;
-    const double rho = maxOf(1.01, ratio);
     const double q = (o - 1.0) / maxOf(1e-6, o - 1.0 + knee);
-    t = 1.0 - (1.0 - power(o, 1.0 / rho - 1.0)) * clampTo(q, 0.0, 1.0);
+    t = 1.0 - (1.0 - power(o, exponent)) * clampTo(q, 0.0, 1.0);
   }
   t = maxOf(t, floor);
   t = minOf(t, 1.0);

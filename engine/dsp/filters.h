@@ -2,6 +2,8 @@
 // block fill used to prime a delay line.
 #pragma once
 
+#include "engine/dsp/minmax.h"
+
 namespace vantle {
 
 // Coefficients of a second-order section, already divided by a0.
@@ -59,9 +61,15 @@ struct GainTrackerState {
 double trackLimitGain(GainTrackerState& s, double x, double threshold, double attack,
                       double releaseA, double releaseB, double depth);
 
-// Ratio tracker with a soft knee of width knee and a gain floor.
+// The exponent of a ratio tracker's gain curve for a ratio (at least 1.01):
+// the gain over the threshold is (level / threshold)^exponent. Derived once,
+// outside the frames.
+inline double ratioExponent(double ratio) { return 1.0 / maxOf(1.01, ratio) - 1.0; }
+
+// Ratio tracker with a soft knee of width knee and a gain floor; exponent
+// from ratioExponent.
 double trackRatioGain(GainTrackerState& s, double x, double threshold, double attack,
-                      double releaseA, double releaseB, double depth, double ratio, double knee,
+                      double releaseA, double releaseB, double depth, double exponent, double knee,
                       double floor);
 
 constexpr int kFillBlockLength = 4096;

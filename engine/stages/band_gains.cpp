@@ -107,6 +107,8 @@ void deriveBandGains(BandGainsParams& p, const DeriveInputs& in, const Neighbour
                   maxOf(0.25, dbToLinear(0.6 * v.tiltDb + 0.55 * maxOf(0.0, bandTrimDb)));
   p.clipFeedbackCoef = onePoleCoef(2200.0, fs);
 
+  for (int k = 2; k < kBands; ++k) p.bandRatioExponent[k] = ratioExponent(kRatio[k]);
+
   for (int k = 0; k < kBands; ++k) {
     p.bandClipThreshold[k] = kCeilingFactor[k] * p.clipCeiling;
     p.bandClipMix[k] = kMixFactor[k] * p.clipMix;
@@ -150,7 +152,8 @@ void stepFrame(const BandGainsParams& p, BandGainsState& s, const RiderOutput& r
                             lowerSlow, p.releaseShaping);
     } else {
       g[b] = trackRatioGain(s.tracker[b], level, p.bandThreshold[b], p.bandAttack[b], upperFast,
-                            upperSlow, p.releaseShaping, kRatio[b], kKneeWidth[b], kGainFloor[b]);
+                            upperSlow, p.releaseShaping, p.bandRatioExponent[b], kKneeWidth[b],
+                            kGainFloor[b]);
     }
   }
 

@@ -16,9 +16,10 @@ struct BandGainsParams {
   double upperDetectScale = 1.0;  // detector scale of bands 2..5
   double band0DetectScale = 1.0;
   double band1DetectScale = 1.0;
-  double bandThreshold[kBands] = {};  // linear
-  double bandAttack[kBands] = {};     // attack poles
-  double upperReleaseFast = 0.0;      // release poles of bands 2..5
+  double bandThreshold[kBands] = {};      // linear
+  double bandRatioExponent[kBands] = {};  // gain-curve exponents of the ratio trackers (bands 2..5)
+  double bandAttack[kBands] = {};         // attack poles
+  double upperReleaseFast = 0.0;          // release poles of bands 2..5
   double upperReleaseSlow = 0.0;
   double lowerReleaseFast = 0.0;  // release poles of bands 0 and 1
   double lowerReleaseSlow = 0.0;

@@ -189,7 +189,9 @@ TEST(Trackers, StoredGainAtOrBelowZeroReadsAsOne) {
     GainTrackerState a{0.0, stored};
     EXPECT_EQ(trackLimitGain(a, 0.01, 0.5, kAttack, kReleaseA, kReleaseB, 1.0), 1.0);
     GainTrackerState b{0.0, stored};
-    EXPECT_EQ(trackRatioGain(b, 0.01, 0.5, kAttack, kReleaseA, kReleaseB, 1.0, 4.0, 0.5, 0.1), 1.0);
+    EXPECT_EQ(trackRatioGain(b, 0.01, 0.5, kAttack, kReleaseA, kReleaseB, 1.0, ratioExponent(4.0),
+                             0.5, 0.1),
+              1.0);
     // Above the threshold the gain falls from 1, not from the stored value.
     GainTrackerState c{4.0, stored};
     const double g = trackLimitGain(c, 4.0, 1.0, kAttack, kReleaseA, kReleaseB, 1.0);
@@ -202,12 +204,14 @@ TEST(TrackRatioGain, StaticCurveRatioOneAndFloor) {
   GainTrackerState s;
   double g = 1.0;
   for (int n = 0; n < 20000; ++n)
-    g = trackRatioGain(s, 0.4, 0.1, kAttack, kReleaseA, kReleaseB, 1.0, 2.0, 0.0, 0.05);
+    g = trackRatioGain(s, 0.4, 0.1, kAttack, kReleaseA, kReleaseB, 1.0, ratioExponent(2.0), 0.0,
+                       0.05);
   EXPECT_NEAR(g, 0.5, 1e-9);
   // A knee of width k fades the ratio in by (o - 1) / (o - 1 + k): 3/4 here.
   GainTrackerState kneed;
   for (int n = 0; n < 20000; ++n)
-    g = trackRatioGain(kneed, 0.4, 0.1, kAttack, kReleaseA, kReleaseB, 1.0, 2.0, 1.0, 0.05);
+    g = trackRatioGain(kneed, 0.4, 0.1, kAttack, kReleaseA, kReleaseB, 1.0, ratioExponent(2.0), 1.0,
+                       0.05);
   EXPECT_NEAR(g, 1.0 - 0.5 * 0.75, 1e-9);
 
   // Ratio 1 and below behave as 1.01, bit for bit.
@@ -216,10 +220,12 @@ TEST(TrackRatioGain, StaticCurveRatioOneAndFloor) {
   GainTrackerState r101;
   for (int n = 0; n < 3000; ++n) {
     const double x = 0.3 + 0.25 * std::sin(0.01 * n);
-    const double a = trackRatioGain(r1, x, 0.1, kAttack, kReleaseA, kReleaseB, 1.0, 1.0, 0.2, 0.0);
-    const double b = trackRatioGain(r0, x, 0.1, kAttack, kReleaseA, kReleaseB, 1.0, 0.5, 0.2, 0.0);
-    const double c =
-        trackRatioGain(r101, x, 0.1, kAttack, kReleaseA, kReleaseB, 1.0, 1.01, 0.2, 0.0);
+    const double a = trackRatioGain(r1, x, 0.1, kAttack, kReleaseA, kReleaseB, 1.0,
+                                    ratioExponent(1.0), 0.2, 0.0);
+    const double b = trackRatioGain(r0, x, 0.1, kAttack, kReleaseA, kReleaseB, 1.0,
+                                    ratioExponent(0.5), 0.2, 0.0);
+    const double c = trackRatioGain(r101, x, 0.1, kAttack, kReleaseA, kReleaseB, 1.0,
+                                    ratioExponent(1.01), 0.2, 0.0);
     ASSERT_EQ(a, c);
     ASSERT_EQ(b, c);
   }
@@ -230,7 +236,7 @@ TEST(TrackRatioGain, StaticCurveRatioOneAndFloor) {
   double lowest = 1.0;
   for (int n = 0; n < 20000; ++n) {
     lowest = std::fmin(lowest, trackRatioGain(floored, 50.0, 0.1, kAttack, kReleaseA, kReleaseB,
-                                              1.0, 100.0, 0.0, 0.5));
+                                              1.0, ratioExponent(100.0), 0.0, 0.5));
   }
   EXPECT_GE(lowest, 0.5);
   EXPECT_NEAR(floored.gain, 0.5, 1e-9);
