@@ -361,6 +361,32 @@ std::vector<Frame> loudThenSilence(double rate, std::int64_t frames) {
   return out;
 }
 
+// Bursts out of silence every 0.3 s: 0.1 s of full-scale noise or of a 3 kHz
+// tone at full scale, in turn, then 0.2 s of digital silence.
+std::vector<Frame> bursts(double rate, std::int64_t frames) {
+  std::vector<Frame> out(static_cast<size_t>(frames));
+  Random random(61);
+  for (std::int64_t i = 0; i < frames; ++i) {
+    const double t = static_cast<double>(i) / rate;
+    const int burst = static_cast<int>(t / 0.3);
+    if (t - 0.3 * burst >= 0.1) continue;
+    if (burst % 2 == 0) {
+      out[static_cast<size_t>(i)] = {random.bipolar(), random.bipolar()};
+    } else {
+      const double v = std::sin(2.0 * kPi * 3000.0 * t);
+      out[static_cast<size_t>(i)] = {v, v};
+    }
+  }
+  return out;
+}
+
+// White noise four times over full scale, clipped to full scale.
+std::vector<Frame> clippedNoise(double, std::int64_t frames) {
+  std::vector<Frame> out = whiteNoise(frames, 4.0);
+  for (Frame& f : out) f = {std::clamp(f.l, -1.0, 1.0), std::clamp(f.r, -1.0, 1.0)};
+  return out;
+}
+
 std::vector<Frame> programmeSignal(double rate, std::int64_t frames) {
   return programme(rate, frames);
 }
@@ -386,6 +412,8 @@ const Kind kKinds[] = {
     {"nonfinite", nonFinite, "programme with NaN, infinities, 1e30 and FLT_MAX"},
     {"denormal", denormals, "programme scaled into subnormals, then tiniest values"},
     {"loud-silence", loudThenSilence, "loud music and noise, then digital silence"},
+    {"bursts", bursts, "0.1 s of noise or tone out of silence every 0.3 s"},
+    {"clipped-noise", clippedNoise, "white noise 12 dB over full scale, clipped"},
 };
 
 int usage() {

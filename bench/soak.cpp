@@ -5,12 +5,14 @@
 // whose output length differs from their input, and reports the worst true
 // peak (4x oversampled) per mode and rate.
 //
-//   vantle-soak PROGRAM [--seconds S] [--jobs J]
+//   vantle-soak PROGRAM [--seconds S] [--jobs J] [--signal VANTLE_SIGNAL]
 //
-// S: seconds of signal per run (60 by default: 40 s of squares, impulses,
-// sweeps, DC steps and bursts, then 20 s of clipped noise at +18 dB input
-// gain); J: runs at once (2 by default). Exit 0 when no run had an over, a
-// sample that is not a number, a length change or a failed exit.
+// The signals come from vantle-signal (beside this program unless given):
+// per run, square waves, impulse trains, a sweep to Nyquist, DC steps and
+// bursts out of silence, S/15 seconds each, then clipped noise at +18 dB
+// input gain for S/3 seconds (S = 60 by default). J: runs at once (2 by
+// default). Exit 0 when no run had an over, a sample that is not a number, a
+// length change or a failed exit.
 #include <unistd.h>
 
 #include <algorithm>
@@ -51,82 +53,18 @@ struct Outcome {
   double truePeak = 0.0;
 };
 
-// Small deterministic noise in -1..1.
-struct Noise {
-  std::uint64_t state;
-  double next() {
-    state = state * 6364136223846793005ULL + 1442695040888963407ULL;
-    return static_cast<double>(state >> 11) * (2.0 / 9007199254740992.0) - 1.0;
-  }
+// The signals of a run, from vantle-signal, and whether each is played at
+// +18 dB input gain.
+struct Signal {
+  const char* kind;
+  double share;  // of the run's seconds
+  bool hot;
 };
+constexpr Signal kSignals[] = {{"square", 2.0 / 15.0, false}, {"impulses", 2.0 / 15.0, false},
+                               {"sweep", 2.0 / 15.0, false},  {"dc", 2.0 / 15.0, false},
+                               {"bursts", 2.0 / 15.0, false}, {"clipped-noise", 1.0 / 3.0, true}};
 
-// The hostile programme for the default input gain: five parts of equal
-// length. The right channel differs from the left, so the stereo stages work.
-std::vector<float> hostileProgramme(int rate, int channels, double seconds) {
-  const auto frames = static_cast<std::int64_t>(seconds * rate);
-  const std::int64_t part = frames / 5;
-  std::vector<float> out(static_cast<std::size_t>(frames * channels));
-  Noise noise{static_cast<std::uint64_t>(rate) * 31 + channels};
-  double sweepPhase = 0.0;
-  for (std::int64_t n = 0; n < frames; ++n) {
-    const double t = static_cast<double>(n) / rate;
-    const std::int64_t which = std::min<std::int64_t>(n / part, 4);
-    const double local = static_cast<double>(n - which * part) / rate;
-    const double span = static_cast<double>(part) / rate;
-    double l = 0.0;
-    double r = 0.0;
-    switch (which) {
-      case 0: {  // full-scale squares at odd frequencies, low then near Nyquist
-        const double f = local < span / 2 ? 997.0 : rate / 3.3;
-        l = std::sin(2.0 * kPi * f * t) >= 0.0 ? 1.0 : -1.0;
-        r = std::sin(2.0 * kPi * f * 1.013 * t) >= 0.0 ? -1.0 : 1.0;
-        break;
-      }
-      case 1: {  // impulse trains: every 37 ms, alternating in sign, full scale
-        const auto period = static_cast<std::int64_t>(0.037 * rate) + 1;
-        const std::int64_t k = n - which * part;
-        if (k % period == 0) l = (k / period) % 2 == 0 ? 1.0 : -1.0;
-        if ((k + period / 3) % period == 0) r = 1.0;
-        break;
-      }
-      case 2: {  // a sweep from 20 Hz to Nyquist
-        const double f = 20.0 * std::pow(0.5 * rate / 20.0, local / span);
-        sweepPhase += 2.0 * kPi * f / rate;
-        l = 0.99 * std::sin(sweepPhase);
-        r = 0.99 * std::cos(sweepPhase);
-        break;
-      }
-      case 3: {  // DC steps: +1, 0, -1, 0 every half second
-        const int step = static_cast<int>(local / 0.5) % 4;
-        l = step == 0 ? 1.0 : (step == 2 ? -1.0 : 0.0);
-        r = -l;
-        break;
-      }
-      default: {  // bursts out of silence every 0.3 s: 0.1 s of noise or tone
-        const double within = std::fmod(local, 0.3);
-        const int burst = static_cast<int>(local / 0.3);
-        if (within < 0.1) {
-          l = burst % 2 == 0 ? noise.next() : std::sin(2.0 * kPi * 3000.0 * t);
-          r = burst % 2 == 0 ? noise.next() : l;
-        }
-        break;
-      }
-    }
-    float* frame = &out[static_cast<std::size_t>(n * channels)];
-    frame[0] = static_cast<float>(l);
-    if (channels == 2) frame[1] = static_cast<float>(r);
-  }
-  return out;
-}
-
-// Noise four times over full scale, clipped to +-1.
-std::vector<float> clippedNoise(int rate, int channels, double seconds) {
-  const auto count = static_cast<std::size_t>(seconds * rate) * channels;
-  std::vector<float> out(count);
-  Noise noise{static_cast<std::uint64_t>(rate) * 7 + channels};
-  for (float& x : out) x = static_cast<float>(std::clamp(4.0 * noise.next(), -1.0, 1.0));
-  return out;
-}
+std::string quoted(const std::string& path) { return "'" + path + "'"; }
 
 // 4x oversampling interpolator: a Hann-windowed sinc of 48 taps, 12 per
 // phase; phase 0 is the sample itself.
@@ -176,19 +114,24 @@ void track(const Interpolator& ip, PeakTracker& t, double x, double& worst) {
 }
 
 // Runs the program on one signal and checks what comes back.
-void runProgram(const std::string& program, const Run& run, const std::vector<float>& input,
-                bool hotInput, const std::string& scratch, Outcome& outcome) {
-  FILE* file = std::fopen(scratch.c_str(), "wb");
-  if (file == nullptr ||
-      std::fwrite(input.data(), sizeof(float), input.size(), file) != input.size()) {
-    std::fprintf(stderr, "soak: cannot write %s\n", scratch.c_str());
+void runProgram(const std::string& program, const std::string& signalProgram, const Run& run,
+                const Signal& signal, double seconds, const std::string& scratch,
+                Outcome& outcome) {
+  const std::string make = quoted(signalProgram) + " " + signal.kind + " " +
+                           std::to_string(run.rate) + " " + std::to_string(run.channels) + " " +
+                           std::to_string(seconds * signal.share) + " > " + quoted(scratch);
+  FILE* file = std::system(make.c_str()) == 0 ? std::fopen(scratch.c_str(), "rb") : nullptr;
+  if (file == nullptr || std::fseek(file, 0, SEEK_END) != 0) {
+    std::fprintf(stderr, "soak: cannot make the %s signal with %s\n", signal.kind,
+                 signalProgram.c_str());
     std::exit(2);
   }
+  const auto inputSamples = static_cast<std::uint64_t>(std::ftell(file)) / sizeof(float);
   std::fclose(file);
   const std::string command =
-      "'" + program + "' --mode " + kModes[run.mode] + " --rate " + std::to_string(run.rate) +
+      quoted(program) + " --mode " + kModes[run.mode] + " --rate " + std::to_string(run.rate) +
       " --channels " + std::to_string(run.channels) + " --adapt " + std::to_string(run.adapt) +
-      (hotInput ? " --input-db 18" : "") + " < '" + scratch + "'";
+      (signal.hot ? " --input-db 18" : "") + " < " + quoted(scratch);
   FILE* pipe = popen(command.c_str(), "r");
   if (pipe == nullptr) {
     std::fprintf(stderr, "soak: cannot run %s\n", program.c_str());
@@ -215,7 +158,7 @@ void runProgram(const std::string& program, const Run& run, const std::vector<fl
   }
   const int status = pclose(pipe);
   if (status != 0) ++outcome.failedRuns;
-  if (got != input.size()) ++outcome.lengthChanges;
+  if (got != inputSamples) ++outcome.lengthChanges;
   outcome.samples += got;
 }
 
@@ -225,15 +168,21 @@ double toDb(double x) { return x > 0.0 ? 20.0 * std::log10(x) : -999.0; }
 
 int main(int argc, char** argv) {
   if (argc < 2) {
-    std::fprintf(stderr, "usage: vantle-soak PROGRAM [--seconds S] [--jobs J]\n");
+    std::fprintf(stderr,
+                 "usage: vantle-soak PROGRAM [--seconds S] [--jobs J] [--signal VANTLE_SIGNAL]\n");
     return 2;
   }
   const std::string program = argv[1];
   double seconds = 60.0;
   int jobs = 2;
+  const std::string self = argv[0];
+  const std::size_t slash = self.rfind('/');
+  std::string signalProgram =
+      (slash == std::string::npos ? std::string(".") : self.substr(0, slash)) + "/vantle-signal";
   for (int i = 2; i + 1 < argc; i += 2) {
     if (std::strcmp(argv[i], "--seconds") == 0) seconds = std::atof(argv[i + 1]);
     if (std::strcmp(argv[i], "--jobs") == 0) jobs = std::max(1, std::atoi(argv[i + 1]));
+    if (std::strcmp(argv[i], "--signal") == 0) signalProgram = argv[i + 1];
   }
 
   std::vector<Run> runs;
@@ -255,10 +204,9 @@ int main(int argc, char** argv) {
     for (std::size_t k = next++; k < runs.size(); k = next++) {
       const Run& run = runs[k];
       Outcome& o = outcomes[k];
-      runProgram(program, run, hostileProgramme(run.rate, run.channels, seconds * 2.0 / 3.0), false,
-                 scratch, o);
-      runProgram(program, run, clippedNoise(run.rate, run.channels, seconds / 3.0), true, scratch,
-                 o);
+      for (const Signal& signal : kSignals) {
+        runProgram(program, signalProgram, run, signal, seconds, scratch, o);
+      }
       const std::lock_guard<std::mutex> lock(printing);
       std::printf(
           "[%3zu/%zu] %-7s adapt %3d %6d Hz %s: %10llu samples, overs %llu, not numbers "

@@ -9,11 +9,11 @@ set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "broadcast-style audio processing on a pip
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_STRIP_FILES ON)
 set(CPACK_OUTPUT_FILE_PREFIX ${PROJECT_BINARY_DIR}/packages)
+set(doc ${PROJECT_BINARY_DIR}/packaging)  # files made for the packages
 
 if(CMAKE_CROSSCOMPILING AND WIN32)
   # The zip: the two programs with the README and the licence as Windows
   # text files, in a folder named like the zip.
-  set(doc ${PROJECT_BINARY_DIR}/packaging)
   configure_file(${PROJECT_SOURCE_DIR}/README.md ${doc}/README.txt @ONLY NEWLINE_STYLE CRLF)
   configure_file(${PROJECT_SOURCE_DIR}/LICENSE ${doc}/LICENSE.txt @ONLY NEWLINE_STYLE CRLF)
   install(TARGETS vantle-tonbrel VantleCast RUNTIME DESTINATION .)
@@ -29,7 +29,6 @@ if(NOT CMAKE_SYSTEM_NAME STREQUAL "Linux")
 endif()
 
 include(GNUInstallDirs)
-set(doc ${PROJECT_BINARY_DIR}/packaging)
 set(docdir ${CMAKE_INSTALL_DATAROOTDIR}/doc/vantle)
 
 # The man page, written in scdoc and made into roff at build time.
