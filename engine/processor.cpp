@@ -137,6 +137,14 @@ StereoFrame Processor::processFrame(float inL, float inR) {
   return block.out[0];
 }
 
+int Processor::latencyFrames() const {
+  const DerivedParams& p = params;
+  // A clip-repair delay under one frame means the stage is not entered.
+  const int repair = p.repair.repairDelay >= 1 ? p.repair.repairDelay : 0;
+  return p.lookahead.lookaheadLength + p.bandSum.bandDelay + p.output.outputDelay + repair +
+         p.truePeak.tpLookahead;
+}
+
 int Processor::nextBlockLength(std::int64_t remaining) const {
   const int load = kLoadBlock - loadBlockFrames;
   const int analysis = framesBeforeAnalysisBlock(params.analysis, state.analysis);

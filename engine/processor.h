@@ -122,6 +122,10 @@ struct Processor {
   void reset();
   void processBuffer(float* buffer, std::int64_t frames, int channels);
   StereoFrame processFrame(float left, float right);
+  // Frames by which the output trails the input with the current parameters:
+  // the sum of the chain's look-ahead and delay lines. Fixed for a given
+  // mode, adapt and rate; a host compensates it, a file program drops it.
+  int latencyFrames() const;
 
   // Recomputes the derived parameter block from settings and sample rate.
   void derive();

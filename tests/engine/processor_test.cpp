@@ -170,5 +170,34 @@ TEST(ProcessBuffer, SubnormalsFlushedOnlyInsideTheChain) {
 #endif
 }
 
+// The reported latency is where the output first answers an impulse: the
+// chain's filters answer at once, so only the look-ahead and delay lines
+// stand between an input frame and its output. The impulse comes after the
+// look-ahead limiter's priming window, which would otherwise copy it ahead.
+TEST(ProcessorLatency, OutputFirstAnswersAnImpulseAfterTheReportedFrames) {
+  for (ProcessingMode mode :
+       {ProcessingMode::podcast, ProcessingMode::stream, ProcessingMode::limiter}) {
+    for (double adapt : {0.0, 60.0, 100.0}) {
+      for (double rate : {8000.0, 44100.0, 48000.0, 192000.0, 768000.0}) {
+        ProcessorSettings s = Processor::defaultSettings(mode);
+        s.adapt = adapt;
+        auto p = configured(rate, s);
+        const int latency = p->latencyFrames();
+        const auto at = static_cast<std::int64_t>(0.4 * rate);
+        std::vector<float> buf(static_cast<size_t>(at + latency + 8) * 2, 0.0f);
+        buf[static_cast<size_t>(at) * 2] = 0.25f;
+        buf[static_cast<size_t>(at) * 2 + 1] = -0.25f;
+        p->processBuffer(buf.data(), at + latency + 8, 2);
+        std::int64_t first = -1;
+        for (size_t i = 0; i < buf.size() && first < 0; ++i) {
+          if (buf[i] != 0.0f) first = static_cast<std::int64_t>(i / 2);
+        }
+        EXPECT_EQ(first - at, latency)
+            << static_cast<int>(mode) << " adapt " << adapt << " at " << rate;
+      }
+    }
+  }
+}
+
 }  // namespace
 }  // namespace vantle
