@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs, from Debian's packages, whatever the build, the tests or the demo
-# need and this machine lacks. Usage: deps.sh native|windows|package|fuzz|demo ...
+# need and this machine lacks. Usage: deps.sh native|plugin|windows|package|fuzz|demo ...
 set -euo pipefail
 need=()
 have() { command -v "$1" >/dev/null 2>&1; }
@@ -12,6 +12,17 @@ for what in "$@"; do
       have python3 || need+=(python3)
       [ -d /usr/src/googletest ] || need+=(googletest)
       [ -f /usr/include/gtest/gtest.h ] || need+=(libgtest-dev)
+      ;;
+    plugin)
+      # The LV2 plugin, its schemas and validator, the hosts it is tested
+      # in, and pkg-config for the library's test.
+      [ -f /usr/include/lv2/core/lv2.h ] || need+=(lv2-dev)
+      [ -f /usr/include/lilv-0/lilv/lilv.h ] || need+=(liblilv-dev)
+      have lv2apply || need+=(lilv-utils)
+      have sord_validate || need+=(sordi)
+      have ffmpeg || need+=(ffmpeg)
+      have pkg-config || need+=(pkg-config)
+      have cc || need+=(gcc)
       ;;
     windows)
       have x86_64-w64-mingw32-g++-posix || need+=(g++-mingw-w64-x86-64-posix)
