@@ -5,8 +5,10 @@
 
 #include <cstdio>
 #include <cwchar>
+#include <string>
 
 #include "launcher/download_progress.h"
+#include "launcher/platform_win32.h"
 
 namespace vantle {
 
@@ -26,9 +28,6 @@ const char kQuestionFormat[] =
     "%s needs the Korvane Runtime, a one-time shared download of about 230 MB.\n\n"
     "Every Korvane app reuses it, so this happens only once -- after that, all of them start "
     "instantly.\n\nDownload and install it now?";
-const char kDownloadFailed[] =
-    "The Korvane Runtime could not be downloaded. Please check your internet connection and try "
-    "again, or install the runtime manually from the Korvane releases page.";
 
 // The window cannot be closed while the download runs: WM_CLOSE (close
 // button, Alt+F4) is swallowed.
@@ -151,15 +150,19 @@ int showInstallProgress(InstallProgress &progress) {
   return 0;
 }
 
-int offerRuntimeInstall(const char *displayName, const char *addressUtf8) {
+InstallOutcome runRuntimeInstaller(const char *displayName, const char *addressUtf8) {
   if (addressUtf8 == nullptr || addressUtf8[0] == '\0') {
-    return 1;
+    return InstallOutcome::notInstalled;
   }
   char question[kQuestionBytes];
   std::snprintf(question, sizeof(question), kQuestionFormat, displayName);
-  if (MessageBoxA(nullptr, question, displayName, MB_YESNO | MB_ICONQUESTION | MB_SETFOREGROUND) !=
-      IDYES) {
-    return 1;
+  std::wstring wideQuestion;
+  std::wstring wideCaption;
+  toWide(question, wideQuestion);
+  toWide(displayName, wideCaption);
+  if (MessageBoxW(nullptr, wideQuestion.c_str(), wideCaption.c_str(),
+                  MB_YESNO | MB_ICONQUESTION | MB_SETFOREGROUND) != IDYES) {
+    return InstallOutcome::declined;
   }
 
   // A temporary folder longer than the buffer is reported by its length
@@ -168,18 +171,18 @@ int offerRuntimeInstall(const char *displayName, const char *addressUtf8) {
   wchar_t tempFolder[kTempPathUnits];
   const DWORD tempLength = GetTempPathW(kTempPathUnits, tempFolder);
   if (tempLength == 0 || tempLength >= kTempPathUnits) {
-    return 1;
+    return InstallOutcome::notInstalled;
   }
   wchar_t installerPath[kInstallerPathUnits];
   const int pathLength =
       std::swprintf(installerPath, kInstallerPathUnits, L"%ls%ls", tempFolder, kInstallerFileName);
   if (pathLength < 0 || pathLength >= kInstallerPathUnits) {
-    return 1;
+    return InstallOutcome::notInstalled;
   }
   wchar_t address[kAddressUnits];
   // An address that does not convert cannot be downloaded.
   if (MultiByteToWideChar(CP_UTF8, 0, addressUtf8, -1, address, kAddressUnits) <= 0) {
-    return 1;
+    return InstallOutcome::notInstalled;
   }
 
   InstallProgress progress = {};
@@ -191,9 +194,7 @@ int offerRuntimeInstall(const char *displayName, const char *addressUtf8) {
   }
   pumpMessages();
   if (FAILED(status)) {
-    // Shown without the standard-error copy that other failures get.
-    MessageBoxA(nullptr, kDownloadFailed, displayName, MB_ICONERROR | MB_SETFOREGROUND);
-    return 1;
+    return InstallOutcome::downloadFailed;
   }
 
   SHELLEXECUTEINFOW run = {};
@@ -203,7 +204,7 @@ int offerRuntimeInstall(const char *displayName, const char *addressUtf8) {
   run.lpFile = installerPath;
   run.nShow = SW_SHOWNORMAL;
   if (!ShellExecuteExW(&run) || run.hProcess == nullptr) {
-    return 1;
+    return InstallOutcome::notInstalled;
   }
   WaitForSingleObject(run.hProcess, INFINITE);
   DWORD exitCode = 1;
@@ -212,7 +213,7 @@ int offerRuntimeInstall(const char *displayName, const char *addressUtf8) {
   }
   CloseHandle(run.hProcess);
   DeleteFileW(installerPath);
-  return exitCode == 0 ? 0 : 1;
+  return exitCode == 0 ? InstallOutcome::installed : InstallOutcome::notInstalled;
 }
 
 }  // namespace vantle

@@ -9,6 +9,8 @@
 
 #include <urlmon.h>
 
+#include "launcher/platform.h"
+
 namespace vantle {
 
 // The progress window of one download; cleared before use.
@@ -54,8 +56,8 @@ void pumpMessages();
 int showInstallProgress(InstallProgress &progress);
 
 // Asks the user, downloads the installer from `addressUtf8` into the
-// temporary folder, runs it, waits and deletes it. Returns 0 when the
-// installer ran and exited with 0, 1 in every other case.
-int offerRuntimeInstall(const char *displayName, const char *addressUtf8);
+// temporary folder, runs it, waits and deletes it. The caller tells the user
+// what went wrong.
+InstallOutcome runRuntimeInstaller(const char *displayName, const char *addressUtf8);
 
 }  // namespace vantle

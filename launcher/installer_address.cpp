@@ -3,10 +3,6 @@
 // "/runtime-3.14/" segment is replaced by the slot the application needs.
 #include "launcher/main_flow.h"
 
-#ifdef VANTLE_E2E_INSTALLER_ADDRESS
-#include <windows.h>
-#endif
-
 namespace vantle {
 
 namespace {
@@ -21,14 +17,12 @@ constexpr char kInstallerAddress[] =
 // Only the copy of the program built for the end-to-end tests has this: it
 // downloads from the tests' loopback server named by this variable. The
 // program that ships never reads it.
-const char* installerAddress() {
-  static char fromTest[1024];
-  const DWORD n =
-      GetEnvironmentVariableA("VANTLE_E2E_INSTALLER_ADDRESS", fromTest, sizeof(fromTest));
-  return n > 0 && n < sizeof(fromTest) ? fromTest : kInstallerAddress;
+const char* installerAddress(Platform& platform, char* scratch, std::size_t size) {
+  const std::size_t n = platform.getEnv("VANTLE_E2E_INSTALLER_ADDRESS", scratch, size);
+  return n > 0 && n < size ? scratch : kInstallerAddress;
 }
 #else
-const char* installerAddress() { return kInstallerAddress; }
+const char* installerAddress(Platform&, char*, std::size_t) { return kInstallerAddress; }
 #endif
 
 }  // namespace vantle

@@ -167,8 +167,7 @@ bool lastLogLine(Platform& platform, const char* path, const char* header, char*
   if (out != nullptr && size > 0) out[0] = '\0';
   if (path == nullptr || path[0] == '\0' || out == nullptr || size == 0) return false;
 
-  // One read-back window for every call: the launcher is single-threaded.
-  static char tail[kLogTailSize];
+  char tail[kLogTailSize];
   const long long got = platform.readFileTail(path, tail, sizeof tail);
   if (got < 0) return false;
 

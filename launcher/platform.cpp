@@ -29,12 +29,16 @@ bool removeFileSpecPortable(char* path) {
   return true;
 }
 
-void reportToUser(Platform& platform, const char* caption, const char* text) {
-  platform.writeStderr(caption, std::strlen(caption));
-  platform.writeStderr(": ", 2);
-  platform.writeStderr(text, std::strlen(text));
-  platform.writeStderr("\n", 1);
-  platform.showErrorBox(caption, text);
+void reportToUser(Platform& platform, const char* caption, const char* text, ReportRoute route,
+                  FileHandle log) {
+  const char* parts[] = {caption, ": ", text, "\n"};
+  if (route != ReportRoute::boxOnly) {
+    for (const char* part : parts) platform.writeStderr(part, std::strlen(part));
+  }
+  if (route == ReportRoute::stderrAndLog && log != invalidFileHandle()) {
+    for (const char* part : parts) platform.writeFile(log, part, std::strlen(part));
+  }
+  if (route != ReportRoute::stderrAndLog) platform.showErrorBox(caption, text);
 }
 
 }  // namespace vantle

@@ -6,14 +6,17 @@
 
 #include <shellapi.h>
 
+#include "launcher/main_flow.h"
 #include "launcher/main_flow_win32.h"
+#include "launcher/platform_win32.h"
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   int count = 0;
   // The whole command line, so that element 0 is the program path.
   wchar_t** arguments = CommandLineToArgvW(GetCommandLineW(), &count);
   if (arguments == nullptr) {
-    return 1;
+    vantle::reportUnreadableCommandLine(vantle::win32Platform());
+    return vantle::kExitBadCommandLine;
   }
   const int result = vantle::launcherMain(count, arguments);
   LocalFree(arguments);

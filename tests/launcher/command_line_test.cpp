@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -154,6 +155,49 @@ TEST(BuildCommandLine, QuotesOnlyWhatNeedsQuoting) {
   // Line feeds and vertical tabs split arguments in some programs' parsers.
   EXPECT_EQ(build({L"p", L"a\nb", L"c\vd"}), L"p \"a\nb\" \"c\vd\"");
   EXPECT_EQ(build({}), L"");
+}
+
+// UTF-8 of a wide string (UTF-16 on Windows, UTF-32 elsewhere).
+std::string utf8(const std::wstring &text) {
+  std::string out;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    auto c = static_cast<std::uint32_t>(text[i]);
+    if (c >= 0xD800 && c < 0xDC00 && i + 1 < text.size()) {
+      c = 0x10000 + ((c - 0xD800) << 10) + (static_cast<std::uint32_t>(text[++i]) - 0xDC00);
+    }
+    if (c < 0x80) {
+      out += static_cast<char>(c);
+    } else if (c < 0x800) {
+      out += static_cast<char>(0xC0 | (c >> 6));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+      out += static_cast<char>(0xE0 | (c >> 12));
+      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+      out += static_cast<char>(0xF0 | (c >> 18));
+      out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+  }
+  return out;
+}
+
+// The launcher builds the line from UTF-8 entries and widens it at the end:
+// that must give the very line the wide entries give.
+TEST(BuildCommandLine, Utf8EntriesGiveTheUtf8OfTheWideLine) {
+  Entries entries = {L"C:\\\u041f\u0430\u043f\u043a\u0430 \u6587\u4ef6\\python.exe", L"-m",
+                     L"vantle.apps.podcasts"};
+  entries.insert(entries.end(), kTrickyArguments.begin(), kTrickyArguments.end());
+  std::vector<std::string> narrow;
+  for (const std::wstring &e : entries) narrow.push_back(utf8(e));
+  std::vector<const char *> pointers;
+  for (const std::string &e : narrow) pointers.push_back(e.c_str());
+  char *line = vantle::buildCommandLine(pointers.data(), pointers.size());
+  ASSERT_NE(line, nullptr);
+  EXPECT_EQ(std::string(line), utf8(build(entries)));
+  std::free(line);
 }
 
 #ifdef _WIN32

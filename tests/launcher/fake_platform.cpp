@@ -110,7 +110,11 @@ bool FakePlatform::writeFile(FileHandle file, const char* data, std::size_t size
 
 void FakePlatform::closeFile(FileHandle file) {
   const std::size_t index = reinterpret_cast<std::uintptr_t>(file);
-  if (index != 0 && index <= openFiles.size()) openFiles[index - 1].clear();
+  if (index != 0 && index <= openFiles.size()) {
+    if (!startedOutput.empty() && openFiles[index - 1] == startedOutput)
+      calls.push_back("log closed");
+    openFiles[index - 1].clear();
+  }
 }
 
 void FakePlatform::showErrorBox(const char* caption, const char* text) {
@@ -120,5 +124,79 @@ void FakePlatform::showErrorBox(const char* caption, const char* text) {
 void FakePlatform::writeStderr(const char* data, std::size_t size) {
   errorOutput.append(data, size);
 }
+
+bool FakePlatform::ownProgramPath(char* out, std::size_t size) {
+  if (ownPath.empty() || !copyInto(out, size, ownPath.c_str())) {
+    copyInto(out, size, "");
+    return false;
+  }
+  return true;
+}
+
+bool FakePlatform::setEnv(const char* name, const char* value) {
+  if (setEnvFails) return false;
+  variablesSet.push_back(std::string(name) + "=" + value);
+  environment[name] = value;
+  return true;
+}
+
+InstallOutcome FakePlatform::offerRuntimeInstall(const char*, const char* address) {
+  installOffers.push_back(address);
+  if (installOutcome == InstallOutcome::installed && installerInstalls) installerInstalls(*this);
+  return installOutcome;
+}
+
+std::uint64_t FakePlatform::milliseconds() { return clock_; }
+
+// One job and one process at most: their handles are fixed tokens.
+namespace {
+int jobToken;
+int processToken;
+}  // namespace
+
+JobHandle FakePlatform::createJob() {
+  calls.push_back("job");
+  return jobFails ? nullptr : &jobToken;
+}
+
+ProcessHandle FakePlatform::startSuspended(const char* program, const char* commandLine,
+                                           FileHandle output) {
+  calls.push_back("start");
+  if (startFails) return nullptr;
+  startedProgram = program;
+  startedCommandLine = commandLine;
+  const std::size_t index = reinterpret_cast<std::uintptr_t>(output);
+  startedOutput = output != invalidFileHandle() && index >= 1 && index <= openFiles.size()
+                      ? openFiles[index - 1]
+                      : "";
+  startedEnvironment = environment;
+  return &processToken;
+}
+
+bool FakePlatform::assignToJob(JobHandle, ProcessHandle) {
+  calls.push_back("assign");
+  return !assignFails;
+}
+
+bool FakePlatform::resume(ProcessHandle) {
+  calls.push_back("resume");
+  return !resumeFails;
+}
+
+void FakePlatform::terminate(ProcessHandle) { calls.push_back("terminate"); }
+
+bool FakePlatform::waitForExit(ProcessHandle, std::uint32_t& exitCode) {
+  calls.push_back("wait");
+  clock_ += applicationRunMs;
+  // The application writes through its own copy of the log handle.
+  if (!startedOutput.empty()) nodes[startedOutput].content += applicationOutput;
+  if (exitCodeUnreadable) return false;
+  exitCode = applicationExitCode;
+  return true;
+}
+
+void FakePlatform::closeProcess(ProcessHandle) { calls.push_back("close process"); }
+
+void FakePlatform::closeJob(JobHandle) { calls.push_back("close job"); }
 
 }  // namespace vantle
