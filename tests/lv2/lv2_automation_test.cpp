@@ -86,14 +86,20 @@ std::vector<float> programme(size_t frames, int channels) {
   return x;
 }
 
-class Lv2Plugin : public ::testing::TestWithParam<int> {};
+// Parameter: the channel count, which picks the mono or the stereo plugin.
+class Lv2Plugin : public ::testing::TestWithParam<int> {
+ protected:
+  World world;
+  int channels = GetParam();
+  const LilvPlugin* plugin = world.plugin(kUri + (channels == 1 ? "/mono" : "/stereo"));
+
+  void SetUp() override {
+    ASSERT_NE(plugin, nullptr) << "bundle not found; LV2_PATH="
+                               << (getenv("LV2_PATH") ? getenv("LV2_PATH") : "");
+  }
+};
 
 TEST_P(Lv2Plugin, LatencyPortMatchesTheLibraryForEveryVoicing) {
-  const int channels = GetParam();
-  World w;
-  const LilvPlugin* plugin = w.plugin(kUri + (channels == 1 ? "/mono" : "/stereo"));
-  ASSERT_NE(plugin, nullptr) << "bundle not found; LV2_PATH="
-                             << (getenv("LV2_PATH") ? getenv("LV2_PATH") : "");
   EXPECT_TRUE(lilv_plugin_has_latency(plugin));
   for (double rate : {44100.0, 96000.0}) {
     Host host(plugin, rate, channels);
@@ -117,10 +123,6 @@ TEST_P(Lv2Plugin, LatencyPortMatchesTheLibraryForEveryVoicing) {
 // that is not a number, nothing at or above the ceiling, and the latency port
 // always what the library says for the controls in force.
 TEST_P(Lv2Plugin, ControlsMovedInMidStreamKeepTheOutputSafe) {
-  const int channels = GetParam();
-  World w;
-  const LilvPlugin* plugin = w.plugin(kUri + (channels == 1 ? "/mono" : "/stereo"));
-  ASSERT_NE(plugin, nullptr);
   Host host(plugin, 48000.0, channels);
   ASSERT_NE(host.instance, nullptr);
   const size_t frames = 48000 * 8;
@@ -147,10 +149,6 @@ TEST_P(Lv2Plugin, ControlsMovedInMidStreamKeepTheOutputSafe) {
 // reset does (a transport restart); the first activation does not, so a
 // plugin that runs from the start sounds exactly like the program.
 TEST_P(Lv2Plugin, ReactivationRestsTheChainOnce) {
-  const int channels = GetParam();
-  World w;
-  const LilvPlugin* plugin = w.plugin(kUri + (channels == 1 ? "/mono" : "/stereo"));
-  ASSERT_NE(plugin, nullptr);
   Host host(plugin, 48000.0, channels);
   ASSERT_NE(host.instance, nullptr);
   host.mode = 1.0f;
