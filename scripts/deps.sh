@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs, from Debian's packages, whatever the build, the tests or the demo
-# need and this machine lacks. Usage: deps.sh native|plugin|windows|package|fuzz|demo ...
+# need and this machine lacks. Usage: deps.sh native|plugin|master|windows|package|fuzz|demo ...
 set -euo pipefail
 need=()
 have() { command -v "$1" >/dev/null 2>&1; }
@@ -23,6 +23,17 @@ for what in "$@"; do
       have ffmpeg || need+=(ffmpeg)
       have pkg-config || need+=(pkg-config)
       have cc || need+=(gcc)
+      ;;
+    master)
+      # vantle-master: the FFmpeg libraries, libebur128, and the ffmpeg
+      # program its tests make files with and measure them by.
+      for lib in libavformat libavcodec libswresample libavutil; do
+        [ -f "/usr/include/x86_64-linux-gnu/$lib/version.h" ] || [ -f "/usr/include/$lib/version.h" ] ||
+          need+=("$lib-dev")
+      done
+      [ -f /usr/include/ebur128.h ] || need+=(libebur128-dev)
+      have pkg-config || need+=(pkg-config)
+      have ffmpeg || need+=(ffmpeg)
       ;;
     windows)
       have x86_64-w64-mingw32-g++-posix || need+=(g++-mingw-w64-x86-64-posix)

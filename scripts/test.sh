@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test: the native build (engine, tool, C
-# library, LV2 plugin in its hosts, launcher logic) and its Debian package,
-# then the Windows x64 cross build with its tests under Wine and its zip.
+# library, LV2 plugin in its hosts, vantle-master, launcher logic) and its
+# Debian packages, then the Windows x64 cross build with its tests under Wine
+# and its zip.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/deps.sh native plugin windows package
+scripts/deps.sh native plugin master windows package
 jobs="${JOBS:-2}"
 
 echo "== native build and tests"

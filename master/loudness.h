@@ -1,0 +1,39 @@
+// Loudness as ITU-R BS.1770 and EBU R128 define it, measured with
+// libebur128: integrated loudness, loudness range, true peak and sample peak.
+#pragma once
+
+#include <ebur128.h>
+
+#include <string>
+
+struct SwrContext;
+
+namespace vantle {
+
+struct Loudness {
+  double integrated = 0;  // LUFS; -inf for silence
+  double range = 0;       // LU
+  double truePeak = 0;    // dBTP
+  double samplePeak = 0;  // dBFS
+};
+
+struct LoudnessMeter {
+  ebur128_state* state = nullptr;
+  unsigned channels = 0;
+  // True peak the way a resampling meter reads it: the signal resampled to
+  // 192 kHz and its largest magnitude. BS.1770's short interpolator reads
+  // up to a few dB low on dense high-frequency content; the larger of the
+  // two readings is reported, so a limit met here is met by either meter.
+  SwrContext* oversampler = nullptr;
+  int oversampledRate = 0;
+  double oversampledPeak = 0;
+  float* scratch = nullptr;
+  int scratchFrames = 0;
+};
+
+bool openMeter(LoudnessMeter& m, int channels, int rate, std::string& error);
+bool addFrames(LoudnessMeter& m, const float* samples, long long frames, std::string& error);
+Loudness readMeter(LoudnessMeter& m);
+void closeMeter(LoudnessMeter& m);
+
+}  // namespace vantle

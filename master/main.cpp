@@ -1,0 +1,427 @@
+// vantle-master: from an audio file to a delivery-ready file. Decodes any
+// input with the FFmpeg libraries, runs it through the vantle-tonbrel chain
+// with the chain's latency removed, measures loudness before and after, and
+// meets a delivery target with one static gain found by a first pass.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/processor.h"
+#include "master/decoder.h"
+#include "master/encoder.h"
+#include "master/loudness.h"
+#include "vantle_version.h"
+
+namespace {
+
+using vantle::ProcessingMode;
+
+constexpr char kUsage[] =
+    "usage: vantle-master [options] INPUT OUTPUT\n"
+    "  --mode podcast|stream|limiter   voicing (default podcast)\n"
+    "  --adapt 0..100                  gentle to strong (default 0)\n"
+    "  --input-db DB                   input gain, -12..18 (default: the mode's)\n"
+    "  --target podcast|stream|broadcast|none|LUFS\n"
+    "                                  podcast -16, stream -14, broadcast -23 LUFS, each at\n"
+    "                                  -1 dBTP; a number: that many LUFS; none: the chain's\n"
+    "                                  own level (default)\n"
+    "  --true-peak DBTP                the target's true-peak limit (default -1)\n"
+    "  --report FILE.json              machine-readable report\n"
+    "  --float                         32-bit float WAV instead of 24-bit\n"
+    "  -y, --overwrite                 replace OUTPUT if it exists\n"
+    "  -q, --quiet                     no summary\n"
+    "  --version\n"
+    "OUTPUT's extension picks the format: .wav (24-bit PCM) or .flac (24-bit).\n";
+
+constexpr int kExitUsage = 2;
+constexpr int kExitFailure = 3;
+constexpr int kExitInterrupted = 130;
+constexpr long long kBlockFrames = 4096;
+// Aim a hair under the true-peak limit: the written samples are rounded.
+constexpr double kTruePeakMargin = 0.02;
+
+std::atomic<int> gInterrupt{0};
+void onSignal(int signal) { gInterrupt = signal; }
+
+struct Options {
+  std::string input;
+  std::string output;
+  ProcessingMode mode = ProcessingMode::podcast;
+  double adapt = 0;
+  bool haveInputDb = false;
+  double inputDb = 0;
+  bool haveTarget = false;
+  double targetLufs = 0;
+  std::string targetName = "none";
+  double truePeakLimit = -1.0;
+  std::string report;
+  bool asFloat = false;
+  bool overwrite = false;
+  bool quiet = false;
+};
+
+bool parseNumber(const char* text, double low, double high, double& out) {
+  char* end = nullptr;
+  const double v = std::strtod(text, &end);
+  if (end == text || *end != '\0' || !(v >= low && v <= high)) return false;
+  out = v;
+  return true;
+}
+
+// Fills o from the command line; an empty result means go on, otherwise it
+// is the message (or "version").
+std::string parseArguments(int argc, char** argv, Options& o) {
+  std::vector<std::string> positional;
+  for (int i = 1; i < argc; ++i) {
+    const std::string a = argv[i];
+    const bool hasValue = i + 1 < argc;
+    auto value = [&]() { return argv[++i]; };
+    if (a == "--version") return "version";
+    if (a == "-y" || a == "--overwrite") {
+      o.overwrite = true;
+    } else if (a == "-q" || a == "--quiet") {
+      o.quiet = true;
+    } else if (a == "--float") {
+      o.asFloat = true;
+    } else if (a == "--mode" && hasValue) {
+      const std::string m = value();
+      if (m == "podcast")
+        o.mode = ProcessingMode::podcast;
+      else if (m == "stream")
+        o.mode = ProcessingMode::stream;
+      else if (m == "limiter")
+        o.mode = ProcessingMode::limiter;
+      else
+        return "unknown mode: " + m;
+    } else if (a == "--adapt" && hasValue) {
+      if (!parseNumber(value(), 0, 100, o.adapt)) return "--adapt takes a number from 0 to 100";
+    } else if (a == "--input-db" && hasValue) {
+      if (!parseNumber(value(), vantle::kMinInputGainDb, vantle::kMaxInputGainDb, o.inputDb)) {
+        return "--input-db takes a number from -12 to 18";
+      }
+      o.haveInputDb = true;
+    } else if (a == "--target" && hasValue) {
+      const std::string t = value();
+      o.targetName = t;
+      o.haveTarget = true;
+      if (t == "podcast")
+        o.targetLufs = -16;
+      else if (t == "stream")
+        o.targetLufs = -14;
+      else if (t == "broadcast")
+        o.targetLufs = -23;
+      else if (t == "none")
+        o.haveTarget = false;
+      else if (!parseNumber(t.c_str(), -70, 0, o.targetLufs)) {
+        return "--target takes podcast, stream, broadcast, none or a loudness from -70 to 0 LUFS";
+      }
+    } else if (a == "--true-peak" && hasValue) {
+      if (!parseNumber(value(), -20, 0, o.truePeakLimit)) {
+        return "--true-peak takes a number from -20 to 0 dBTP";
+      }
+    } else if (a == "--report" && hasValue) {
+      o.report = value();
+    } else if (!a.empty() && a[0] == '-' && a != "-") {
+      return "unknown or incomplete option: " + a;
+    } else {
+      positional.push_back(a);
+    }
+  }
+  if (positional.size() != 2) return "needs INPUT and OUTPUT";
+  o.input = positional[0];
+  o.output = positional[1];
+  vantle::OutputKind kind;
+  if (!vantle::outputKindFor(o.output, kind)) return "unknown output format: " + o.output;
+  return "";
+}
+
+const char* modeName(ProcessingMode m) {
+  return m == ProcessingMode::podcast  ? "podcast"
+         : m == ProcessingMode::stream ? "stream"
+                                       : "limiter";
+}
+
+// One run of the whole input through the chain, aligned with the input:
+// the first `latency` output frames are dropped and the end is flushed with
+// as many frames of silence. before (when given) measures the input, after
+// the result times gain, and encoder (when given) writes it.
+struct PassResult {
+  long long frames = 0;
+  int latency = 0;
+  vantle::Loudness before;
+  vantle::Loudness after;
+};
+
+bool runPass(const Options& o, double inputDb, double gain, vantle::Encoder* encoder,
+             bool measureBefore, vantle::InputFacts& facts, int& rate, int& channels,
+             PassResult& result, std::string& error) {
+  vantle::Decoder decoder;
+  struct DecoderCloser {
+    vantle::Decoder& d;
+    ~DecoderCloser() { vantle::closeDecoder(d); }
+  } closeIt{decoder};
+  if (!vantle::openDecoder(decoder, o.input, error)) return false;
+  facts = decoder.facts;
+  rate = decoder.outRate;
+  channels = decoder.outChannels;
+
+  auto processor = std::make_unique<vantle::Processor>();
+  processor->setSampleRate(rate);
+  vantle::ProcessorSettings settings = vantle::Processor::defaultSettings(o.mode);
+  settings.inputGainDb = inputDb;
+  settings.adapt = o.adapt;
+  processor->applySettings(settings);
+  result.latency = processor->latencyFrames();
+
+  vantle::LoudnessMeter before;
+  vantle::LoudnessMeter after;
+  struct MeterCloser {
+    vantle::LoudnessMeter& a;
+    vantle::LoudnessMeter& b;
+    ~MeterCloser() {
+      vantle::closeMeter(a);
+      vantle::closeMeter(b);
+    }
+  } closeMeters{before, after};
+  if ((measureBefore && !vantle::openMeter(before, channels, rate, error)) ||
+      !vantle::openMeter(after, channels, rate, error)) {
+    return false;
+  }
+
+  std::vector<float> block(static_cast<std::size_t>(kBlockFrames) * channels);
+  long long toDrop = result.latency;
+  long long silence = result.latency;  // frames of silence still to feed at the end
+  bool inputDone = false;
+  const auto gainF = static_cast<float>(gain);
+  while (!inputDone || silence > 0) {
+    if (gInterrupt != 0) {
+      error = "interrupted";
+      return false;
+    }
+    long long n = 0;
+    if (!inputDone) {
+      n = vantle::readFrames(decoder, block.data(), kBlockFrames, error);
+      if (n < 0) return false;
+      if (n == 0) inputDone = true;
+      if (n > 0 && measureBefore && !vantle::addFrames(before, block.data(), n, error))
+        return false;
+      result.frames += n;
+    }
+    if (inputDone && n == 0) {
+      n = std::min(silence, kBlockFrames);
+      std::fill(block.begin(), block.begin() + n * channels, 0.0f);
+      silence -= n;
+    }
+    if (n == 0) continue;
+    processor->processBuffer(block.data(), n, channels);
+    const long long skip = std::min(toDrop, n);
+    toDrop -= skip;
+    float* kept = block.data() + skip * channels;
+    const long long keep = n - skip;
+    if (keep == 0) continue;
+    if (gain != 1.0) {
+      for (long long i = 0; i < keep * channels; ++i) kept[i] *= gainF;
+    }
+    if (!vantle::addFrames(after, kept, keep, error)) return false;
+    if (encoder != nullptr && !vantle::writeFrames(*encoder, kept, keep, error)) return false;
+  }
+  if (measureBefore) result.before = vantle::readMeter(before);
+  result.after = vantle::readMeter(after);
+  return true;
+}
+
+std::string number(double v) {
+  if (!std::isfinite(v)) return "null";
+  char text[64];
+  std::snprintf(text, sizeof text, "%.2f", v);
+  return text;
+}
+
+std::string quoted(const std::string& s) {
+  std::string out = "\"";
+  for (unsigned char c : s) {
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += static_cast<char>(c);
+    } else if (c < 0x20) {
+      char escape[8];
+      std::snprintf(escape, sizeof escape, "\\u%04x", c);
+      out += escape;
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out + "\"";
+}
+
+std::string loudnessJson(const vantle::Loudness& l) {
+  return "{\"integrated_lufs\": " + number(l.integrated) + ", \"range_lu\": " + number(l.range) +
+         ", \"true_peak_dbtp\": " + number(l.truePeak) +
+         ", \"sample_peak_dbfs\": " + number(l.samplePeak) + "}";
+}
+
+// Writes text to path whole or not at all.
+bool writeWhole(const std::string& path, const std::string& text, std::string& error) {
+  const std::string temporary = path + ".partial-" + std::to_string(getpid());
+  FILE* f = std::fopen(temporary.c_str(), "wb");
+  bool ok = f != nullptr && std::fwrite(text.data(), 1, text.size(), f) == text.size();
+  if (f != nullptr) ok = std::fclose(f) == 0 && ok;
+  if (ok) ok = std::rename(temporary.c_str(), path.c_str()) == 0;
+  if (!ok) {
+    std::remove(temporary.c_str());
+    error = "cannot write " + path + ": " + std::strerror(errno);
+  }
+  return ok;
+}
+
+bool sameFile(const std::string& a, const std::string& b) {
+  struct stat sa;
+  struct stat sb;
+  return stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
+         sa.st_ino == sb.st_ino;
+}
+
+int fail(const std::string& message, int code) {
+  std::fprintf(stderr, "vantle-master: %s\n", message.c_str());
+  return code;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options o;
+  const std::string problem = parseArguments(argc, argv, o);
+  if (problem == "version") {
+    std::printf("vantle-master %s\n", VANTLE_VERSION);
+    return 0;
+  }
+  if (!problem.empty()) {
+    std::fprintf(stderr, "vantle-master: %s\n%s", problem.c_str(), kUsage);
+    return kExitUsage;
+  }
+  struct stat st;
+  if (stat(o.input.c_str(), &st) != 0)
+    return fail("cannot read " + o.input + ": " + std::strerror(errno), kExitFailure);
+  if (sameFile(o.input, o.output)) return fail("INPUT and OUTPUT are the same file", kExitUsage);
+  if (!o.overwrite && stat(o.output.c_str(), &st) == 0) {
+    return fail(o.output + " exists (use -y to replace it)", kExitUsage);
+  }
+  std::signal(SIGINT, onSignal);
+  std::signal(SIGTERM, onSignal);
+
+  const auto started = std::chrono::steady_clock::now();
+  const double inputDb =
+      o.haveInputDb ? o.inputDb : vantle::Processor::defaultSettings(o.mode).inputGainDb;
+  vantle::InputFacts facts;
+  int rate = 0;
+  int channels = 0;
+  std::string error;
+
+  // Pass one: process and measure. The chain is deterministic, so pass two
+  // gives the same samples, and one static gain meets the target.
+  PassResult first;
+  double gainDb = 0;
+  std::string decidedBy = "none";
+  if (o.haveTarget) {
+    if (!runPass(o, inputDb, 1.0, nullptr, true, facts, rate, channels, first, error)) {
+      return fail(error, error == "interrupted" ? kExitInterrupted : kExitFailure);
+    }
+    const double toTarget = o.targetLufs - first.after.integrated;
+    const double toLimit = o.truePeakLimit - kTruePeakMargin - first.after.truePeak;
+    if (std::isfinite(toTarget) && std::isfinite(toLimit)) {
+      gainDb = std::min(toTarget, toLimit);
+      decidedBy = toTarget <= toLimit ? "loudness target" : "true-peak limit";
+    }
+  }
+
+  // Pass two (the only pass without a target): process, gain and write.
+  vantle::OutputKind kind;
+  vantle::outputKindFor(o.output, kind);
+  const std::size_t slash = o.output.rfind('/');
+  const std::string folder = slash == std::string::npos ? "" : o.output.substr(0, slash + 1);
+  const std::string name = slash == std::string::npos ? o.output : o.output.substr(slash + 1);
+  const std::string temporary = folder + "." + name + ".partial-" + std::to_string(getpid());
+  PassResult second;
+  bool ok;
+  {
+    vantle::Decoder probe;
+    ok = vantle::openDecoder(probe, o.input, error);
+    if (ok) {
+      rate = probe.outRate;
+      channels = probe.outChannels;
+    }
+    vantle::closeDecoder(probe);
+  }
+  vantle::Encoder encoder;
+  if (ok) ok = vantle::openEncoder(encoder, temporary, kind, o.asFloat, rate, channels, error);
+  if (ok) {
+    ok = runPass(o, inputDb, std::pow(10.0, gainDb / 20.0), &encoder, !o.haveTarget, facts, rate,
+                 channels, second, error);
+  }
+  if (ok) ok = vantle::finishEncoder(encoder, error);
+  vantle::closeEncoder(encoder);
+  if (ok && gInterrupt != 0) {
+    ok = false;
+    error = "interrupted";
+  }
+  if (ok && std::rename(temporary.c_str(), o.output.c_str()) != 0) {
+    ok = false;
+    error = "cannot write " + o.output + ": " + std::strerror(errno);
+  }
+  if (!ok) {
+    std::remove(temporary.c_str());
+    return fail(error, error == "interrupted" ? kExitInterrupted : kExitFailure);
+  }
+  const vantle::Loudness before = o.haveTarget ? first.before : second.before;
+  const double elapsed =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  const double seconds = static_cast<double>(second.frames) / rate;
+
+  if (!o.report.empty()) {
+    std::string json = "{\n";
+    json += "  \"program\": " + quoted(std::string("vantle-master ") + VANTLE_VERSION) + ",\n";
+    json += "  \"input\": {\"path\": " + quoted(o.input) + ", \"format\": " + quoted(facts.format) +
+            ", \"codec\": " + quoted(facts.codec) + ", \"rate\": " + std::to_string(facts.rate) +
+            ", \"channels\": " + std::to_string(facts.channels) +
+            ", \"duration_s\": " + number(seconds) + "},\n";
+    json += "  \"output\": {\"path\": " + quoted(o.output) + ", \"rate\": " + std::to_string(rate) +
+            ", \"channels\": " + std::to_string(channels) + "},\n";
+    json += "  \"settings\": {\"mode\": " + quoted(modeName(o.mode)) +
+            ", \"adapt\": " + number(o.adapt) + ", \"input_db\": " + number(inputDb) +
+            ", \"target\": " + quoted(o.targetName) +
+            ", \"target_lufs\": " + (o.haveTarget ? number(o.targetLufs) : "null") +
+            ", \"true_peak_limit_dbtp\": " + number(o.truePeakLimit) + "},\n";
+    json += "  \"before\": " + loudnessJson(before) + ",\n";
+    json += "  \"after\": " + loudnessJson(second.after) + ",\n";
+    json += "  \"gain_db\": " + number(gainDb) + ",\n";
+    json += "  \"decided_by\": " + quoted(decidedBy) + ",\n";
+    json += "  \"latency_frames\": " + std::to_string(second.latency) + ",\n";
+    json += "  \"elapsed_s\": " + number(elapsed) + ",\n";
+    json += "  \"realtime_factor\": " + number(elapsed > 0 ? seconds / elapsed : 0) + "\n}\n";
+    if (!writeWhole(o.report, json, error)) return fail(error, kExitFailure);
+  }
+  if (!o.quiet) {
+    std::fprintf(stderr,
+                 "            integrated   range   true peak   sample peak\n"
+                 "  before   %8s LUFS %5s LU %7s dBTP %7s dBFS\n"
+                 "  after    %8s LUFS %5s LU %7s dBTP %7s dBFS\n"
+                 "  gain %s dB (%s), %s s of audio in %.1f s (%.0fx realtime)\n",
+                 number(before.integrated).c_str(), number(before.range).c_str(),
+                 number(before.truePeak).c_str(), number(before.samplePeak).c_str(),
+                 number(second.after.integrated).c_str(), number(second.after.range).c_str(),
+                 number(second.after.truePeak).c_str(), number(second.after.samplePeak).c_str(),
+                 number(gainDb).c_str(), decidedBy.c_str(), number(seconds).c_str(), elapsed,
+                 elapsed > 0 ? seconds / elapsed : 0.0);
+  }
+  return 0;
+}

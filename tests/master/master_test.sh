@@ -1,0 +1,166 @@
+#!/usr/bin/env bash
+# vantle-master on real files made here with the ffmpeg program: every input
+# kind a podcaster has, the float output against vantle-tonbrel bit for bit,
+# delivery targets checked by an independent meter (ffmpeg's ebur128 filter
+# with true peak), and failures that leave no file behind.
+# Usage: master_test.sh VANTLE_MASTER VANTLE_TONBREL VANTLE_SIGNAL
+set -euo pipefail
+master="$1" tool="$2" signal="$3"
+work="$(mktemp -d)"
+trap 'rm -rf "$work"' EXIT
+cd "$work"
+failures=0
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+ff() { ffmpeg -nostdin -v error -y "$@"; }
+frames() { ffprobe -v error -select_streams a:0 -count_packets -show_entries stream=sample_rate,channels -of csv=p=0 "$1"; }
+decoded_frames() {  # frames of the first audio stream, decoded
+  local ch
+  ch=$(ffprobe -v error -select_streams a:0 -show_entries stream=channels -of csv=p=0 "$1")
+  [ "$ch" -gt 2 ] && ch=2
+  echo $(($(ffmpeg -nostdin -v error -i "$1" -map 0:a:0 -ac "$ch" -f f32le - | wc -c) / 4 / ch))
+}
+json() { python3 -c "import json,sys; d=json.load(open(sys.argv[1])); print(eval(sys.argv[2], {}, {'d': d}))" "$@"; }
+
+"$signal" programme 48000 2 12 >prog48.f32
+"$signal" programme 44100 1 12 >prog44m.f32
+"$signal" programme 96000 2 8 >prog96.f32
+
+echo "-- float WAV output equals vantle-tonbrel's with the latency removed"
+for c in "48000 2 prog48.f32 stream 60" "44100 1 prog44m.f32 limiter 100" "96000 2 prog96.f32 podcast 0"; do
+  read -r rate ch raw mode adapt <<<"$c"
+  ff -f f32le -ar "$rate" -ac "$ch" -i "$raw" -c:a pcm_f32le in.wav
+  "$master" -q --float --mode "$mode" --adapt "$adapt" --report r.json in.wav out.wav
+  latency=$(json r.json "d['latency_frames']")
+  # The program's output trails by the latency: feed it as many frames of
+  # silence more and drop as many at the start.
+  { cat "$raw"; head -c $((latency * ch * 4)) /dev/zero; } |
+    "$tool" --mode "$mode" --adapt "$adapt" --rate "$rate" --channels "$ch" |
+    tail -c +$((latency * ch * 4 + 1)) >expected.f32
+  ff -i out.wav -f f32le -c:a pcm_f32le got.f32
+  if cmp -s expected.f32 got.f32; then
+    echo "$mode/$adapt $rate Hz x$ch: equal ($(stat -c %s got.f32) bytes, latency $latency frames removed)"
+  else
+    fail "$mode/$adapt $rate Hz x$ch: differs from vantle-tonbrel"
+  fi
+  rm -f in.wav out.wav
+done
+
+echo "-- every input kind: rate and channels kept (or brought into range), duration kept"
+ff -f f32le -ar 48000 -ac 2 -i prog48.f32 -t 6 base48.wav
+ff -f f32le -ar 44100 -ac 1 -i prog44m.f32 -t 6 base44m.wav
+ff -f f32le -ar 96000 -ac 2 -i prog96.f32 -t 6 base96.wav
+ff -i base48.wav -c:a pcm_s16le in-s16.wav
+ff -i base48.wav -c:a pcm_s24le in-s24.wav
+ff -i base48.wav -c:a pcm_f32le in-f32.wav
+ff -i base48.wav -c:a flac in.flac
+ff -i base48.wav -c:a libmp3lame -b:a 192k in.mp3
+ff -i base48.wav -c:a aac -b:a 192k in.m4a
+ff -i base48.wav -c:a libopus -b:a 128k in.opus
+ff -f lavfi -i testsrc=size=160x120:rate=10 -i base48.wav -c:v mpeg4 -c:a aac -shortest in-video.mp4
+ff -i base44m.wav -c:a pcm_s16le in-mono44.wav
+ff -i base96.wav -c:a flac in-96k.flac
+ff -i base48.wav -af "pan=5.1|FL=c0|FR=c1|FC=c0|LFE=c1|BL=c0|BR=c1" -c:a pcm_s16le in-5.1.wav
+ff -i base48.wav -ar 4000 -c:a pcm_s16le in-4k.wav
+# input: expected output rate and channels
+while read -r input rate ch; do
+  for out in out.wav out.flac; do
+    rm -f "$out"
+    if ! "$master" -q "$input" "$out" 2>err.txt; then
+      fail "$input -> $out: $(cat err.txt)"
+      continue
+    fi
+    got=$(frames "$out")
+    [ "$got" = "$rate,$ch" ] || fail "$input -> $out: rate,channels $got, expected $rate,$ch"
+    want=$(decoded_frames "$input")
+    have=$(decoded_frames "$out")
+    if [ "$rate" = 48000 ] && [ "$input" = in-4k.wav ]; then want=$((want * 12)); fi
+    [ "$have" = "$want" ] || fail "$input -> $out: $have frames, the input has $want"
+  done
+  echo "$input: wav and flac, $rate Hz x$ch, $(decoded_frames out.flac) frames"
+done <<'LIST'
+in-s16.wav 48000 2
+in-s24.wav 48000 2
+in-f32.wav 48000 2
+in.flac 48000 2
+in.mp3 48000 2
+in.m4a 48000 2
+in.opus 48000 2
+in-video.mp4 48000 2
+in-mono44.wav 44100 1
+in-96k.flac 96000 2
+in-5.1.wav 48000 2
+in-4k.wav 48000 2
+LIST
+
+echo "-- delivery targets, checked with ffmpeg's ebur128 filter (true peak on)"
+ff -f f32le -ar 48000 -ac 2 -i prog48.f32 -c:a pcm_f32le loud.wav
+ff -f f32le -ar 48000 -ac 2 -i prog48.f32 -af volume=-30dB -c:a pcm_f32le quiet.wav
+while read -r input mode target limit; do
+  args=(--mode "$mode" --target "$target")
+  [ "$limit" = - ] || args+=(--true-peak "$limit")
+  [ "$limit" = - ] && limit=-1
+  "$master" -q -y "${args[@]}" --report r.json "$input" out.flac
+  meter=$(ffmpeg -nostdin -hide_banner -nostats -i out.flac -af ebur128=peak=true -f null - 2>&1)
+  integrated=$(grep -A1 'Integrated loudness' <<<"$meter" | sed -n 's/.*I: *\(-\?[0-9.]*\) LUFS/\1/p' | tail -1)
+  peak=$(grep -A1 'True peak' <<<"$meter" | sed -n 's/.*Peak: *\(-\?[0-9.]*\) dBFS/\1/p' | tail -1)
+  decided=$(json r.json "d['decided_by']")
+  case "$target" in podcast) lufs=-16 ;; stream) lufs=-14 ;; broadcast) lufs=-23 ;; *) lufs=$target ;; esac
+  verdict=$(python3 -c "
+i, p, t, l = $integrated, $peak, $lufs, $limit
+if p > l + 0.05: print('true peak %.1f above the limit %.1f' % (p, l))
+elif abs(i - t) <= 0.5: print('ok')
+elif abs(p - l) <= 0.1: print('ok')
+else: print('%.1f LUFS and %.1f dBTP: neither on target nor at the limit' % (i, p))")
+  if [ "$verdict" = ok ]; then
+    echo "$input $mode --target $target: $integrated LUFS, $peak dBTP ($decided)"
+  else
+    fail "$input $mode --target $target: $verdict"
+  fi
+done <<'LIST'
+loud.wav podcast podcast -
+loud.wav stream stream -
+loud.wav podcast broadcast -
+loud.wav limiter -20 -
+quiet.wav podcast podcast -
+loud.wav stream -6 -2
+LIST
+
+echo "-- failures: a clear message, the right exit code, no file left behind"
+printf 'not audio\n' >text.wav
+cp loud.wav keep.flac
+ff -f f32le -ar 48000 -ac 2 -i prog48.f32 -af aloop=loop=20:size=576000 -c:a pcm_f32le long.wav
+existing_sum=$(md5sum keep.flac)
+while read -r expect args; do
+  rm -f out.* .out.*
+  # shellcheck disable=SC2086
+  "$master" -q $args >/dev/null 2>err.txt && status=0 || status=$?
+  line=$(head -1 err.txt)
+  [ "$status" = "$expect" ] || fail "vantle-master $args: exit $status, expected $expect ($line)"
+  case "$line" in vantle-master:*) ;; *) fail "vantle-master $args: no message ($line)" ;; esac
+  leftovers=$(find . -maxdepth 1 -name '*partial*' -o -maxdepth 1 -name 'out.*' | tr '\n' ' ')
+  [ -z "$leftovers" ] || fail "vantle-master $args: left $leftovers"
+  echo "exit $status: $line"
+done <<'LIST'
+3 missing.wav out.wav
+3 text.wav out.wav
+2 loud.wav out.xyz
+2 loud.wav
+2 --adapt 101 loud.wav out.wav
+2 loud.wav keep.flac
+2 keep.flac keep.flac
+LIST
+[ "$(md5sum keep.flac)" = "$existing_sum" ] || fail "an existing OUTPUT was changed"
+
+# Interrupted in mid-run.
+"$master" -q --target podcast long.wav out.flac 2>err.txt &
+pid=$!
+sleep 1
+kill -INT "$pid"
+wait "$pid" && status=0 || status=$?
+[ "$status" = 130 ] || fail "interrupted run: exit $status"
+leftovers=$(find . -maxdepth 1 -name '*partial*' -o -maxdepth 1 -name 'out.*' | tr '\n' ' ')
+[ -z "$leftovers" ] || fail "interrupted run left $leftovers"
+echo "interrupted: exit $status, $(head -1 err.txt)"
+
+[ "$failures" = 0 ] || { echo "$failures failures"; exit 1; }
+echo "vantle-master test: all passed"
