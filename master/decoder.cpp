@@ -95,7 +95,7 @@ bool refill(Decoder& d, std::string& error) {
 
 }  // namespace
 
-bool openDecoder(Decoder& d, const std::string& path, std::string& error) {
+bool openDecoder(Decoder& d, const std::string& path, std::string& error, int rate) {
   int status = avformat_open_input(&d.format, path.c_str(), nullptr, nullptr);
   if (status < 0) {
     error = libraryError(("cannot read " + path + " as audio").c_str(), status);
@@ -130,15 +130,16 @@ bool openDecoder(Decoder& d, const std::string& path, std::string& error) {
     return false;
   }
   d.outRate = d.facts.rate >= kMinRate && d.facts.rate <= kMaxRate ? d.facts.rate : kFallbackRate;
+  if (rate > 0) d.outRate = rate;
   d.outChannels = d.facts.channels == 1 ? 1 : 2;
 
-  AVChannelLayout inLayout;
+  AVChannelLayout inLayout = {};
   if (d.codec->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC) {
     av_channel_layout_default(&inLayout, d.facts.channels);
   } else {
     av_channel_layout_copy(&inLayout, &d.codec->ch_layout);
   }
-  AVChannelLayout outLayout;
+  AVChannelLayout outLayout = {};
   av_channel_layout_default(&outLayout, d.outChannels);
   status = swr_alloc_set_opts2(&d.resampler, &outLayout, AV_SAMPLE_FMT_FLT, d.outRate, &inLayout,
                                d.codec->sample_fmt, d.facts.rate, 0, nullptr);

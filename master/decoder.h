@@ -39,8 +39,9 @@ struct Decoder {
   std::size_t pendingRead = 0;  // floats of pending already handed out
 };
 
-// Opens path; false with a one-line reason in error.
-bool openDecoder(Decoder& d, const std::string& path, std::string& error);
+// Opens path; false with a one-line reason in error. With rate > 0 the
+// audio is handed out at that rate.
+bool openDecoder(Decoder& d, const std::string& path, std::string& error, int rate = 0);
 
 // Up to frames interleaved frames into out; the number given, 0 at the end,
 // -1 with error set when the input cannot be read.

@@ -71,6 +71,12 @@ bool encodeWaiting(Encoder& e, int n, std::string& error) {
   if (e.integer) {
     auto* out = reinterpret_cast<std::int32_t*>(e.frame->data[0]);
     for (std::size_t i = 0; i < count; ++i) out[i] = toInt24(e.waiting[i], e.ditherState);
+  } else if (e.planar) {
+    for (int c = 0; c < e.channels; ++c) {
+      auto* plane = reinterpret_cast<float*>(e.frame->data[c]);
+      for (int i = 0; i < n; ++i)
+        plane[i] = e.waiting[static_cast<std::size_t>(i) * e.channels + c];
+    }
   } else {
     std::memcpy(e.frame->data[0], e.waiting.data(), count * sizeof(float));
   }
@@ -100,19 +106,61 @@ bool outputKindFor(const std::string& path, OutputKind& kind) {
     kind = OutputKind::flac;
     return true;
   }
+  if (extension == "mp3") {
+    kind = OutputKind::mp3;
+    return true;
+  }
+  if (extension == "m4a") {
+    kind = OutputKind::m4a;
+    return true;
+  }
+  if (extension == "opus") {
+    kind = OutputKind::opus;
+    return true;
+  }
   return false;
 }
 
+bool isLossy(OutputKind kind) {
+  return kind == OutputKind::mp3 || kind == OutputKind::m4a || kind == OutputKind::opus;
+}
+
+int requiredRate(OutputKind kind) { return kind == OutputKind::opus ? 48000 : 0; }
+
 bool openEncoder(Encoder& e, const std::string& path, OutputKind kind, bool asFloat, int rate,
                  int channels, std::string& error) {
-  const char* muxer = kind == OutputKind::wav ? "wav" : "flac";
-  AVCodecID codecId = AV_CODEC_ID_FLAC;
-  if (kind == OutputKind::wav) codecId = asFloat ? AV_CODEC_ID_PCM_F32LE : AV_CODEC_ID_PCM_S24LE;
-  e.integer = codecId != AV_CODEC_ID_PCM_F32LE;
+  // Container, encoder and bit rate (per channel, for the lossy ones).
+  const char* muxer = "flac";
+  const char* encoderName = "flac";
+  std::int64_t bitRatePerChannel = 0;
+  switch (kind) {
+    case OutputKind::wav:
+      muxer = "wav";
+      encoderName = asFloat ? "pcm_f32le" : "pcm_s24le";
+      break;
+    case OutputKind::flac:
+      break;
+    case OutputKind::mp3:
+      muxer = "mp3";
+      encoderName = "libmp3lame";
+      bitRatePerChannel = 96000;
+      break;
+    case OutputKind::m4a:
+      muxer = "ipod";
+      encoderName = "aac";
+      bitRatePerChannel = 96000;
+      break;
+    case OutputKind::opus:
+      muxer = "opus";
+      encoderName = "libopus";
+      bitRatePerChannel = 64000;
+      break;
+  }
+  e.integer = kind == OutputKind::flac || (kind == OutputKind::wav && !asFloat);
   e.channels = channels;
 
   int status = avformat_alloc_output_context2(&e.format, nullptr, muxer, path.c_str());
-  const AVCodec* encoder = avcodec_find_encoder(codecId);
+  const AVCodec* encoder = avcodec_find_encoder_by_name(encoderName);
   if (status < 0 || encoder == nullptr) {
     error = "this build of the FFmpeg libraries cannot write that format";
     return false;
@@ -125,6 +173,16 @@ bool openEncoder(Encoder& e, const std::string& path, OutputKind kind, bool asFl
   }
   e.codec->sample_rate = rate;
   e.codec->sample_fmt = e.integer ? AV_SAMPLE_FMT_S32 : AV_SAMPLE_FMT_FLT;
+  if (!e.integer && encoder->sample_fmts != nullptr) {
+    // Float, interleaved if the encoder takes it, else planar.
+    bool interleaved = false;
+    for (const AVSampleFormat* f = encoder->sample_fmts; *f != AV_SAMPLE_FMT_NONE; ++f) {
+      interleaved = interleaved || *f == AV_SAMPLE_FMT_FLT;
+    }
+    e.planar = !interleaved;
+    e.codec->sample_fmt = interleaved ? AV_SAMPLE_FMT_FLT : AV_SAMPLE_FMT_FLTP;
+  }
+  if (bitRatePerChannel > 0) e.codec->bit_rate = bitRatePerChannel * channels;
   if (e.integer) e.codec->bits_per_raw_sample = 24;
   av_channel_layout_default(&e.codec->ch_layout, channels);
   e.codec->time_base = AVRational{1, rate};
@@ -175,8 +233,15 @@ bool writeFrames(Encoder& e, const float* samples, long long frames, std::string
 }
 
 bool finishEncoder(Encoder& e, std::string& error) {
-  const int left = static_cast<int>(e.waiting.size() / e.channels);
-  // Both encoders take a shorter last frame.
+  int left = static_cast<int>(e.waiting.size() / e.channels);
+  // An encoder that takes only whole frames gets the last one padded with
+  // silence (the container's own end trimming cannot know about it).
+  const int capabilities = e.codec->codec->capabilities;
+  if (left > 0 && e.codec->frame_size > 0 &&
+      (capabilities & (AV_CODEC_CAP_SMALL_LAST_FRAME | AV_CODEC_CAP_VARIABLE_FRAME_SIZE)) == 0) {
+    e.waiting.resize(static_cast<std::size_t>(e.frameSize) * e.channels, 0.0f);
+    left = e.frameSize;
+  }
   if (left > 0 && !encodeWaiting(e, left, error)) return false;
   int status = avcodec_send_frame(e.codec, nullptr);
   if (status < 0 && status != AVERROR_EOF) {

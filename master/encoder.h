@@ -14,7 +14,13 @@ struct AVPacket;
 
 namespace vantle {
 
-enum class OutputKind { wav, flac };
+enum class OutputKind { wav, flac, mp3, m4a, opus };
+
+// Lossy kinds add overs of their own: what they wrote is measured again.
+bool isLossy(OutputKind kind);
+
+// The rate a kind must be written at (0: any the engine runs at).
+int requiredRate(OutputKind kind);
 
 // The kind for a file name by its extension (any case); false when none.
 bool outputKindFor(const std::string& path, OutputKind& kind);
@@ -25,6 +31,7 @@ struct Encoder {
   AVFrame* frame = nullptr;
   AVPacket* packet = nullptr;
   bool integer = false;  // 24-bit integers (dithered), else 32-bit float
+  bool planar = false;   // one plane per channel
   int channels = 0;
   int frameSize = 0;           // frames per encoder call
   std::vector<float> waiting;  // interleaved frames not yet encoded

@@ -55,7 +55,7 @@ bool openMeter(LoudnessMeter& m, int channels, int rate, std::string& error) {
   }
   m.channels = static_cast<unsigned>(channels);
   if (rate < kOversampledRate) {
-    AVChannelLayout layout;
+    AVChannelLayout layout = {};
     av_channel_layout_default(&layout, channels);
     const int status =
         swr_alloc_set_opts2(&m.oversampler, &layout, AV_SAMPLE_FMT_FLT, kOversampledRate, &layout,

@@ -16,6 +16,10 @@
 #include <string>
 #include <vector>
 
+extern "C" {
+#include <libavutil/log.h>
+}
+
 #include "engine/processor.h"
 #include "master/decoder.h"
 #include "master/encoder.h"
@@ -41,7 +45,8 @@ constexpr char kUsage[] =
     "  -y, --overwrite                 replace OUTPUT if it exists\n"
     "  -q, --quiet                     no summary\n"
     "  --version\n"
-    "OUTPUT's extension picks the format: .wav (24-bit PCM) or .flac (24-bit).\n";
+    "OUTPUT's extension picks the format: .wav (24-bit PCM), .flac (24-bit), .mp3, .m4a (AAC)\n"
+    "or .opus (48000 Hz).\n";
 
 constexpr int kExitUsage = 2;
 constexpr int kExitFailure = 3;
@@ -49,6 +54,11 @@ constexpr int kExitInterrupted = 130;
 constexpr long long kBlockFrames = 4096;
 // Aim a hair under the true-peak limit: the written samples are rounded.
 constexpr double kTruePeakMargin = 0.02;
+// A lossy file is written at most this often while its gain is searched,
+// until it lands within the tolerance of its target or under its limit.
+constexpr int kLossyAttempts = 8;
+constexpr double kLossyTolerance = 0.1;
+constexpr double kLossyMargin = 0.05;
 
 std::atomic<int> gInterrupt{0};
 void onSignal(int signal) { gInterrupt = signal; }
@@ -64,6 +74,7 @@ struct Options {
   double targetLufs = 0;
   std::string targetName = "none";
   double truePeakLimit = -1.0;
+  bool haveTruePeak = false;
   std::string report;
   bool asFloat = false;
   bool overwrite = false;
@@ -129,6 +140,7 @@ std::string parseArguments(int argc, char** argv, Options& o) {
       if (!parseNumber(value(), -20, 0, o.truePeakLimit)) {
         return "--true-peak takes a number from -20 to 0 dBTP";
       }
+      o.haveTruePeak = true;
     } else if (a == "--report" && hasValue) {
       o.report = value();
     } else if (!a.empty() && a[0] == '-' && a != "-") {
@@ -162,15 +174,15 @@ struct PassResult {
   vantle::Loudness after;
 };
 
-bool runPass(const Options& o, double inputDb, double gain, vantle::Encoder* encoder,
-             bool measureBefore, vantle::InputFacts& facts, int& rate, int& channels,
-             PassResult& result, std::string& error) {
+bool runPass(const Options& o, int forcedRate, double inputDb, double gain,
+             vantle::Encoder* encoder, bool measureBefore, vantle::InputFacts& facts, int& rate,
+             int& channels, PassResult& result, std::string& error) {
   vantle::Decoder decoder;
   struct DecoderCloser {
     vantle::Decoder& d;
     ~DecoderCloser() { vantle::closeDecoder(d); }
   } closeIt{decoder};
-  if (!vantle::openDecoder(decoder, o.input, error)) return false;
+  if (!vantle::openDecoder(decoder, o.input, error, forcedRate)) return false;
   facts = decoder.facts;
   rate = decoder.outRate;
   channels = decoder.outChannels;
@@ -238,6 +250,27 @@ bool runPass(const Options& o, double inputDb, double gain, vantle::Encoder* enc
   if (measureBefore) result.before = vantle::readMeter(before);
   result.after = vantle::readMeter(after);
   return true;
+}
+
+// The loudness of a written file, decoded as a listener's player would.
+bool measureFile(const std::string& path, vantle::Loudness& out, std::string& error) {
+  vantle::Decoder decoder;
+  vantle::LoudnessMeter meter;
+  bool ok = vantle::openDecoder(decoder, path, error) &&
+            vantle::openMeter(meter, decoder.outChannels, decoder.outRate, error);
+  std::vector<float> block(static_cast<std::size_t>(kBlockFrames) * 2);
+  while (ok) {
+    const long long n = vantle::readFrames(decoder, block.data(), kBlockFrames, error);
+    if (n <= 0) {
+      ok = n == 0;
+      break;
+    }
+    ok = vantle::addFrames(meter, block.data(), n, error);
+  }
+  if (ok) out = vantle::readMeter(meter);
+  vantle::closeMeter(meter);
+  vantle::closeDecoder(decoder);
+  return ok;
 }
 
 std::string number(double v) {
@@ -316,6 +349,9 @@ int main(int argc, char** argv) {
   if (!o.overwrite && stat(o.output.c_str(), &st) == 0) {
     return fail(o.output + " exists (use -y to replace it)", kExitUsage);
   }
+  // The libraries' own notes would mix with the summary; their errors come
+  // back as this program's messages.
+  av_log_set_level(AV_LOG_QUIET);
   std::signal(SIGINT, onSignal);
   std::signal(SIGTERM, onSignal);
 
@@ -331,9 +367,13 @@ int main(int argc, char** argv) {
   // gives the same samples, and one static gain meets the target.
   PassResult first;
   double gainDb = 0;
+  int reencoded = 0;  // encodings tried beyond the first, for a lossy file
   std::string decidedBy = "none";
   if (o.haveTarget) {
-    if (!runPass(o, inputDb, 1.0, nullptr, true, facts, rate, channels, first, error)) {
+    vantle::OutputKind firstKind;
+    vantle::outputKindFor(o.output, firstKind);
+    if (!runPass(o, vantle::requiredRate(firstKind), inputDb, 1.0, nullptr, true, facts, rate,
+                 channels, first, error)) {
       return fail(error, error == "interrupted" ? kExitInterrupted : kExitFailure);
     }
     const double toTarget = o.targetLufs - first.after.integrated;
@@ -344,44 +384,98 @@ int main(int argc, char** argv) {
     }
   }
 
-  // Pass two (the only pass without a target): process, gain and write.
+  // Pass two (the only pass without a target): process, gain and write. A
+  // lossy file is measured as written. Its encoder moves both figures (its
+  // low-pass lowers true peaks, its own overs raise them), and not in
+  // proportion to the gain, so when a limit applies the gain is searched:
+  // each try is written to its own temporary file, a try above the limit
+  // bounds the gain from above, one below it from below, and the best try
+  // that is not above the limit (the one nearest the target) is kept.
   vantle::OutputKind kind;
   vantle::outputKindFor(o.output, kind);
+  const int forcedRate = vantle::requiredRate(kind);
+  const bool search = vantle::isLossy(kind) && (o.haveTarget || o.haveTruePeak);
   const std::size_t slash = o.output.rfind('/');
   const std::string folder = slash == std::string::npos ? "" : o.output.substr(0, slash + 1);
   const std::string name = slash == std::string::npos ? o.output : o.output.substr(slash + 1);
-  const std::string temporary = folder + "." + name + ".partial-" + std::to_string(getpid());
+  const std::string stem = folder + "." + name + ".partial-" + std::to_string(getpid()) + "-";
+  std::vector<std::string> temporaries;
   PassResult second;
-  bool ok;
-  {
+  int best = -1;  // index into temporaries of the try that is kept
+  double bestGain = 0;
+  double bestScore = 0;
+  bool haveLow = false;
+  bool haveHigh = false;
+  double lowGain = 0;
+  double highGain = 0;
+  bool ok = true;
+  for (int attempt = 0; ok && attempt < kLossyAttempts; ++attempt) {
+    const std::string temporary = stem + std::to_string(attempt);
+    temporaries.push_back(temporary);
     vantle::Decoder probe;
-    ok = vantle::openDecoder(probe, o.input, error);
+    ok = vantle::openDecoder(probe, o.input, error, forcedRate);
     if (ok) {
       rate = probe.outRate;
       channels = probe.outChannels;
     }
     vantle::closeDecoder(probe);
+    vantle::Encoder encoder;
+    if (ok) ok = vantle::openEncoder(encoder, temporary, kind, o.asFloat, rate, channels, error);
+    PassResult tried;
+    if (ok) {
+      ok = runPass(o, forcedRate, inputDb, std::pow(10.0, gainDb / 20.0), &encoder, !o.haveTarget,
+                   facts, rate, channels, tried, error);
+    }
+    if (ok) ok = vantle::finishEncoder(encoder, error);
+    vantle::closeEncoder(encoder);
+    if (ok && vantle::isLossy(kind)) ok = measureFile(temporary, tried.after, error);
+    if (!ok) break;
+    if (!search) {
+      second = tried;
+      best = attempt;
+      break;
+    }
+    const double room = o.truePeakLimit - tried.after.truePeak;
+    const double toTarget = o.haveTarget ? o.targetLufs - tried.after.integrated : 0.0;
+    if (room >= 0) {
+      // Under the limit: the try nearest the target (without a target, the
+      // loudest) is the one to keep.
+      const double score = o.haveTarget ? std::fabs(toTarget) : -gainDb;
+      if (best < 0 || score < bestScore) {
+        second = tried;
+        best = attempt;
+        bestGain = gainDb;
+        bestScore = score;
+      }
+      if (std::fabs(toTarget) < kLossyTolerance || room < kLossyTolerance) break;
+      haveLow = true;
+      lowGain = gainDb;
+    } else {
+      haveHigh = true;
+      highGain = gainDb;
+    }
+    // The next try: halfway between the bounds once there are both, else
+    // by what the last try missed.
+    const double step = std::min(room - kLossyMargin, o.haveTarget ? toTarget : 0.0);
+    gainDb = haveLow && haveHigh ? (lowGain + highGain) / 2 : gainDb + step;
+    if (haveHigh && gainDb >= highGain) gainDb = highGain - kLossyMargin;
   }
-  vantle::Encoder encoder;
-  if (ok) ok = vantle::openEncoder(encoder, temporary, kind, o.asFloat, rate, channels, error);
-  if (ok) {
-    ok = runPass(o, inputDb, std::pow(10.0, gainDb / 20.0), &encoder, !o.haveTarget, facts, rate,
-                 channels, second, error);
+  reencoded = static_cast<int>(temporaries.size()) - 1;
+  if (ok && best < 0) {
+    ok = false;
+    error = "every encoding of the output stays above the true-peak limit; try another format";
   }
-  if (ok) ok = vantle::finishEncoder(encoder, error);
-  vantle::closeEncoder(encoder);
   if (ok && gInterrupt != 0) {
     ok = false;
     error = "interrupted";
   }
-  if (ok && std::rename(temporary.c_str(), o.output.c_str()) != 0) {
+  if (ok && std::rename(temporaries[best].c_str(), o.output.c_str()) != 0) {
     ok = false;
     error = "cannot write " + o.output + ": " + std::strerror(errno);
   }
-  if (!ok) {
-    std::remove(temporary.c_str());
-    return fail(error, error == "interrupted" ? kExitInterrupted : kExitFailure);
-  }
+  for (const std::string& t : temporaries) std::remove(t.c_str());
+  if (!ok) return fail(error, error == "interrupted" ? kExitInterrupted : kExitFailure);
+  if (search) gainDb = bestGain;
   const vantle::Loudness before = o.haveTarget ? first.before : second.before;
   const double elapsed =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
@@ -405,6 +499,7 @@ int main(int argc, char** argv) {
     json += "  \"after\": " + loudnessJson(second.after) + ",\n";
     json += "  \"gain_db\": " + number(gainDb) + ",\n";
     json += "  \"decided_by\": " + quoted(decidedBy) + ",\n";
+    json += "  \"encodings_tried\": " + std::to_string(reencoded + 1) + ",\n";
     json += "  \"latency_frames\": " + std::to_string(second.latency) + ",\n";
     json += "  \"elapsed_s\": " + number(elapsed) + ",\n";
     json += "  \"realtime_factor\": " + number(elapsed > 0 ? seconds / elapsed : 0) + "\n}\n";

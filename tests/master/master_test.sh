@@ -92,37 +92,68 @@ in-5.1.wav 48000 2
 in-4k.wav 48000 2
 LIST
 
+echo "-- lossy outputs: the codec's rate, the channels kept, the duration kept to a codec frame"
+while read -r input out rate ch; do
+  rm -f "$out"
+  if ! "$master" -q "$input" "$out" 2>err.txt; then
+    fail "$input -> $out: $(cat err.txt)"
+    continue
+  fi
+  got=$(frames "$out")
+  [ "$got" = "$rate,$ch" ] || fail "$input -> $out: rate,channels $got, expected $rate,$ch"
+  seconds_in=$(ffprobe -v error -show_entries format=duration -of csv=p=0 "$input")
+  seconds_out=$(ffprobe -v error -show_entries format=duration -of csv=p=0 "$out")
+  python3 -c "import sys; sys.exit(abs($seconds_in - $seconds_out) > 0.05)" ||
+    fail "$input -> $out: $seconds_out s, the input has $seconds_in s"
+  echo "$input -> $out: $rate Hz x$ch, $seconds_out s"
+done <<'LIST'
+in-f32.wav out.mp3 48000 2
+in-f32.wav out.m4a 48000 2
+in-f32.wav out.opus 48000 2
+in-mono44.wav out.mp3 44100 1
+in-mono44.wav out.opus 48000 1
+LIST
+
 echo "-- delivery targets, checked with ffmpeg's ebur128 filter (true peak on)"
 ff -f f32le -ar 48000 -ac 2 -i prog48.f32 -c:a pcm_f32le loud.wav
 ff -f f32le -ar 48000 -ac 2 -i prog48.f32 -af volume=-30dB -c:a pcm_f32le quiet.wav
-while read -r input mode target limit; do
+while read -r input mode target limit out; do
   args=(--mode "$mode" --target "$target")
   [ "$limit" = - ] || args+=(--true-peak "$limit")
   [ "$limit" = - ] && limit=-1
-  "$master" -q -y "${args[@]}" --report r.json "$input" out.flac
-  meter=$(ffmpeg -nostdin -hide_banner -nostats -i out.flac -af ebur128=peak=true -f null - 2>&1)
+  "$master" -q -y "${args[@]}" --report r.json "$input" "$out"
+  meter=$(ffmpeg -nostdin -hide_banner -nostats -i "$out" -af ebur128=peak=true -f null - 2>&1)
   integrated=$(grep -A1 'Integrated loudness' <<<"$meter" | sed -n 's/.*I: *\(-\?[0-9.]*\) LUFS/\1/p' | tail -1)
   peak=$(grep -A1 'True peak' <<<"$meter" | sed -n 's/.*Peak: *\(-\?[0-9.]*\) dBFS/\1/p' | tail -1)
   decided=$(json r.json "d['decided_by']")
   case "$target" in podcast) lufs=-16 ;; stream) lufs=-14 ;; broadcast) lufs=-23 ;; *) lufs=$target ;; esac
+  # A lossy encoder's own overs do not follow the gain, so a lossy file that
+  # the limit decides lands near it, not on it; it is never above.
+  near=0.1
+  case "$out" in *.mp3 | *.m4a | *.opus) near=0.5 ;; esac
   verdict=$(python3 -c "
-i, p, t, l = $integrated, $peak, $lufs, $limit
+i, p, t, l, near = $integrated, $peak, $lufs, $limit, $near
 if p > l + 0.05: print('true peak %.1f above the limit %.1f' % (p, l))
 elif abs(i - t) <= 0.5: print('ok')
-elif abs(p - l) <= 0.1: print('ok')
+elif abs(p - l) <= near: print('ok')
 else: print('%.1f LUFS and %.1f dBTP: neither on target nor at the limit' % (i, p))")
   if [ "$verdict" = ok ]; then
-    echo "$input $mode --target $target: $integrated LUFS, $peak dBTP ($decided)"
+    echo "$input -> $out, $mode --target $target: $integrated LUFS, $peak dBTP ($decided, $(json r.json "d['encodings_tried']") encoding(s))"
   else
-    fail "$input $mode --target $target: $verdict"
+    fail "$input -> $out, $mode --target $target: $verdict"
   fi
 done <<'LIST'
-loud.wav podcast podcast -
-loud.wav stream stream -
-loud.wav podcast broadcast -
-loud.wav limiter -20 -
-quiet.wav podcast podcast -
-loud.wav stream -6 -2
+loud.wav podcast podcast - out.flac
+loud.wav stream stream - out.flac
+loud.wav podcast broadcast - out.wav
+loud.wav limiter -20 - out.flac
+quiet.wav podcast podcast - out.flac
+loud.wav stream -6 -2 out.flac
+loud.wav podcast podcast - out.mp3
+loud.wav stream stream - out.m4a
+loud.wav podcast podcast - out.opus
+loud.wav stream -6 -2 out.mp3
+loud.wav stream -6 -1 out.m4a
 LIST
 
 echo "-- failures: a clear message, the right exit code, no file left behind"
