@@ -57,6 +57,10 @@ constexpr double kTruePeakMargin = 0.02;
 // A lossy file is written at most this often while its gain is searched,
 // until it lands within the tolerance of its target or under its limit.
 constexpr int kLossyAttempts = 8;
+// When the true-peak limit would stop the gain more than this many dB short
+// of the target, pass one runs again with more input gain, at most this often.
+constexpr double kInputGainShortfall = 1.0;
+constexpr int kInputGainRounds = 3;
 constexpr double kLossyTolerance = 0.1;
 constexpr double kLossyMargin = 0.05;
 
@@ -356,9 +360,8 @@ int main(int argc, char** argv) {
   std::signal(SIGTERM, onSignal);
 
   const auto started = std::chrono::steady_clock::now();
-  const double inputDb =
-      o.haveInputDb ? o.inputDb : vantle::Processor::defaultSettings(o.mode).inputGainDb;
   vantle::InputFacts facts;
+  vantle::Loudness before;
   int rate = 0;
   int channels = 0;
   std::string error;
@@ -366,21 +369,36 @@ int main(int argc, char** argv) {
   // Pass one: process and measure. The chain is deterministic, so pass two
   // gives the same samples, and one static gain meets the target.
   PassResult first;
+  double inputDb =
+      o.haveInputDb ? o.inputDb : vantle::Processor::defaultSettings(o.mode).inputGainDb;
   double gainDb = 0;
   int reencoded = 0;  // encodings tried beyond the first, for a lossy file
   std::string decidedBy = "none";
   if (o.haveTarget) {
     vantle::OutputKind firstKind;
     vantle::outputKindFor(o.output, firstKind);
-    if (!runPass(o, vantle::requiredRate(firstKind), inputDb, 1.0, nullptr, true, facts, rate,
-                 channels, first, error)) {
-      return fail(error, error == "interrupted" ? kExitInterrupted : kExitFailure);
-    }
-    const double toTarget = o.targetLufs - first.after.integrated;
-    const double toLimit = o.truePeakLimit - kTruePeakMargin - first.after.truePeak;
-    if (std::isfinite(toTarget) && std::isfinite(toLimit)) {
+    for (int round = 0;; ++round) {
+      first = PassResult{};
+      if (!runPass(o, vantle::requiredRate(firstKind), inputDb, 1.0, nullptr, round == 0, facts,
+                   rate, channels, first, error)) {
+        return fail(error, error == "interrupted" ? kExitInterrupted : kExitFailure);
+      }
+      if (round == 0) before = first.before;
+      const double toTarget = o.targetLufs - first.after.integrated;
+      const double toLimit = o.truePeakLimit - kTruePeakMargin - first.after.truePeak;
+      if (!std::isfinite(toTarget) || !std::isfinite(toLimit)) break;
       gainDb = std::min(toTarget, toLimit);
       decidedBy = toTarget <= toLimit ? "loudness target" : "true-peak limit";
+      // A quiet recording leaves the chain quiet, with peaks far above its
+      // loudness, and a gain after the chain then meets the limit long
+      // before the target. More gain into the chain lets it work at its own
+      // level; the user's own input gain is left alone.
+      const double shortfall = toTarget - toLimit;
+      if (o.haveInputDb || shortfall <= kInputGainShortfall || round == kInputGainRounds ||
+          inputDb >= vantle::kMaxInputGainDb) {
+        break;
+      }
+      inputDb = std::min(vantle::kMaxInputGainDb, inputDb + shortfall);
     }
   }
 
@@ -476,7 +494,7 @@ int main(int argc, char** argv) {
   for (const std::string& t : temporaries) std::remove(t.c_str());
   if (!ok) return fail(error, error == "interrupted" ? kExitInterrupted : kExitFailure);
   if (search) gainDb = bestGain;
-  const vantle::Loudness before = o.haveTarget ? first.before : second.before;
+  if (!o.haveTarget) before = second.before;
   const double elapsed =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
   const double seconds = static_cast<double>(second.frames) / rate;
@@ -510,13 +528,13 @@ int main(int argc, char** argv) {
                  "            integrated   range   true peak   sample peak\n"
                  "  before   %8s LUFS %5s LU %7s dBTP %7s dBFS\n"
                  "  after    %8s LUFS %5s LU %7s dBTP %7s dBFS\n"
-                 "  gain %s dB (%s), %s s of audio in %.1f s (%.0fx realtime)\n",
+                 "  input gain %s dB, gain %s dB (%s), %s s of audio in %.1f s (%.0fx realtime)\n",
                  number(before.integrated).c_str(), number(before.range).c_str(),
                  number(before.truePeak).c_str(), number(before.samplePeak).c_str(),
                  number(second.after.integrated).c_str(), number(second.after.range).c_str(),
                  number(second.after.truePeak).c_str(), number(second.after.samplePeak).c_str(),
-                 number(gainDb).c_str(), decidedBy.c_str(), number(seconds).c_str(), elapsed,
-                 elapsed > 0 ? seconds / elapsed : 0.0);
+                 number(inputDb).c_str(), number(gainDb).c_str(), decidedBy.c_str(),
+                 number(seconds).c_str(), elapsed, elapsed > 0 ? seconds / elapsed : 0.0);
   }
   return 0;
 }

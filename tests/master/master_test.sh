@@ -156,6 +156,19 @@ loud.wav stream -6 -2 out.mp3
 loud.wav stream -6 -1 out.m4a
 LIST
 
+echo "-- a recording too quiet for the chain gets more input gain, unless the user gave one"
+"$signal" impulses 48000 2 8 >impulses.f32
+ff -f f32le -ar 48000 -ac 2 -i impulses.f32 -af volume=-40dB -c:a pcm_f32le faint.wav
+"$master" -q -y --target podcast --report auto.json faint.wav out.flac
+"$master" -q -y --target podcast --input-db 3.5 --report fixed.json faint.wav out.flac
+auto=$(json auto.json "d['settings']['input_db']")
+fixed=$(json fixed.json "d['settings']['input_db']")
+auto_loud=$(json auto.json "d['after']['integrated_lufs']")
+fixed_loud=$(json fixed.json "d['after']['integrated_lufs']")
+python3 -c "import sys; sys.exit(not ($auto > 3.5 and $fixed == 3.5 and $auto_loud > $fixed_loud))" ||
+  fail "input gain: automatic $auto dB ($auto_loud LUFS), given $fixed dB ($fixed_loud LUFS)"
+echo "faint impulses: input gain $auto dB gives $auto_loud LUFS; the given 3.5 dB gives $fixed_loud LUFS"
+
 echo "-- failures: a clear message, the right exit code, no file left behind"
 printf 'not audio\n' >text.wav
 cp loud.wav keep.flac
