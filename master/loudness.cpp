@@ -47,13 +47,16 @@ bool oversample(LoudnessMeter& m, const float* samples, long long frames) {
 }  // namespace
 
 bool openMeter(LoudnessMeter& m, int channels, int rate, std::string& error) {
-  m.state = ebur128_init(static_cast<unsigned>(channels), static_cast<unsigned long>(rate),
-                         EBUR128_MODE_I | EBUR128_MODE_LRA | EBUR128_MODE_TRUE_PEAK);
+  m.state =
+      ebur128_init(static_cast<unsigned>(channels), static_cast<unsigned long>(rate),
+                   EBUR128_MODE_I | EBUR128_MODE_LRA | EBUR128_MODE_TRUE_PEAK | EBUR128_MODE_S);
   if (m.state == nullptr) {
     error = "cannot set up the loudness meter";
     return false;
   }
   m.channels = static_cast<unsigned>(channels);
+  m.rate = rate;
+  m.nextReading = rate;
   if (rate < kOversampledRate) {
     AVChannelLayout layout = {};
     av_channel_layout_default(&layout, channels);
@@ -76,6 +79,14 @@ bool addFrames(LoudnessMeter& m, const float* samples, long long frames, std::st
     error = "the loudness meter failed";
     return false;
   }
+  m.framesSeen += frames;
+  while (m.framesSeen >= m.nextReading) {
+    double lufs = 0;
+    if (ebur128_loudness_shortterm(m.state, &lufs) == EBUR128_SUCCESS) {
+      m.shortTerm.emplace_back(static_cast<double>(m.nextReading) / m.rate, lufs);
+    }
+    m.nextReading += m.rate;
+  }
   return true;
 }
 
@@ -95,6 +106,7 @@ Loudness readMeter(LoudnessMeter& m) {
   if (m.oversampledPeak > highest) highest = m.oversampledPeak;
   out.truePeak = toDb(highest);
   out.samplePeak = toDb(sample);
+  out.shortTerm = m.shortTerm;
   return out;
 }
 

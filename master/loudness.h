@@ -5,6 +5,8 @@
 #include <ebur128.h>
 
 #include <string>
+#include <utility>
+#include <vector>
 
 struct SwrContext;
 
@@ -15,6 +17,8 @@ struct Loudness {
   double range = 0;       // LU
   double truePeak = 0;    // dBTP
   double samplePeak = 0;  // dBFS
+  // Short-term loudness (3 s window), LUFS, once a second: {seconds, LUFS}.
+  std::vector<std::pair<double, double>> shortTerm;
 };
 
 struct LoudnessMeter {
@@ -29,6 +33,10 @@ struct LoudnessMeter {
   double oversampledPeak = 0;
   float* scratch = nullptr;
   int scratchFrames = 0;
+  int rate = 0;
+  long long framesSeen = 0;
+  long long nextReading = 0;  // frame at which short-term loudness is read next
+  std::vector<std::pair<double, double>> shortTerm;
 };
 
 bool openMeter(LoudnessMeter& m, int channels, int rate, std::string& error);

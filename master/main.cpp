@@ -24,6 +24,7 @@ extern "C" {
 #include "master/decoder.h"
 #include "master/encoder.h"
 #include "master/loudness.h"
+#include "master/plot.h"
 #include "vantle_version.h"
 
 namespace {
@@ -41,6 +42,7 @@ constexpr char kUsage[] =
     "                                  own level (default)\n"
     "  --true-peak DBTP                the target's true-peak limit (default -1)\n"
     "  --report FILE.json              machine-readable report\n"
+    "  --plot FILE.svg                 short-term loudness over time, before and after\n"
     "  --float                         32-bit float WAV instead of 24-bit\n"
     "  -y, --overwrite                 replace OUTPUT if it exists\n"
     "  -q, --quiet                     no summary\n"
@@ -80,6 +82,7 @@ struct Options {
   double truePeakLimit = -1.0;
   bool haveTruePeak = false;
   std::string report;
+  std::string plot;
   bool asFloat = false;
   bool overwrite = false;
   bool quiet = false;
@@ -147,6 +150,8 @@ std::string parseArguments(int argc, char** argv, Options& o) {
       o.haveTruePeak = true;
     } else if (a == "--report" && hasValue) {
       o.report = value();
+    } else if (a == "--plot" && hasValue) {
+      o.plot = value();
     } else if (!a.empty() && a[0] == '-' && a != "-") {
       return "unknown or incomplete option: " + a;
     } else {
@@ -281,6 +286,12 @@ std::string number(double v) {
   if (!std::isfinite(v)) return "null";
   char text[64];
   std::snprintf(text, sizeof text, "%.2f", v);
+  return text;
+}
+
+std::string fixedNumber(double v) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%g", v);
   return text;
 }
 
@@ -522,6 +533,20 @@ int main(int argc, char** argv) {
     json += "  \"elapsed_s\": " + number(elapsed) + ",\n";
     json += "  \"realtime_factor\": " + number(elapsed > 0 ? seconds / elapsed : 0) + "\n}\n";
     if (!writeWhole(o.report, json, error)) return fail(error, kExitFailure);
+  }
+  if (!o.plot.empty()) {
+    vantle::PlotInput plot;
+    plot.before = before.shortTerm;
+    plot.after = second.after.shortTerm;
+    plot.haveTarget = o.haveTarget;
+    plot.targetLufs = o.targetLufs;
+    plot.truePeakLimit = o.truePeakLimit;
+    const std::size_t cut = o.input.rfind('/');
+    plot.title = (cut == std::string::npos ? o.input : o.input.substr(cut + 1)) + ", " +
+                 modeName(o.mode) + ", adapt " + fixedNumber(o.adapt) + ": before " +
+                 number(before.integrated) + " LUFS, after " + number(second.after.integrated) +
+                 " LUFS";
+    if (!writeWhole(o.plot, vantle::loudnessPlot(plot), error)) return fail(error, kExitFailure);
   }
   if (!o.quiet) {
     std::fprintf(stderr,

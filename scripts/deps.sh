@@ -25,8 +25,9 @@ for what in "$@"; do
       have cc || need+=(gcc)
       ;;
     master)
-      # vantle-master: the FFmpeg libraries, libebur128, and the ffmpeg
-      # program its tests make files with and measure them by.
+      # vantle-master: the FFmpeg libraries, libebur128, the ffmpeg program
+      # its tests make files with and measure them by, and the renderer its
+      # plot is drawn with in the tests.
       for lib in libavformat libavcodec libswresample libavutil; do
         [ -f "/usr/include/x86_64-linux-gnu/$lib/version.h" ] || [ -f "/usr/include/$lib/version.h" ] ||
           need+=("$lib-dev")
@@ -34,6 +35,7 @@ for what in "$@"; do
       [ -f /usr/include/ebur128.h ] || need+=(libebur128-dev)
       have pkg-config || need+=(pkg-config)
       have ffmpeg || need+=(ffmpeg)
+      have rsvg-convert || need+=(librsvg2-bin)
       ;;
     windows)
       have x86_64-w64-mingw32-g++-posix || need+=(g++-mingw-w64-x86-64-posix)

@@ -156,6 +156,17 @@ loud.wav stream -6 -2 out.mp3
 loud.wav stream -6 -1 out.m4a
 LIST
 
+echo "-- the plot renders with a real renderer"
+"$master" -q -y --target podcast --plot plot.svg --report r.json loud.wav out.flac
+if rsvg-convert plot.svg -o plot.png && [ "$(python3 -c "
+import struct; d = open('plot.png', 'rb').read(24); print(d[:8] == b'\x89PNG\r\n\x1a\n', *struct.unpack('>II', d[16:24]))")" = "True 960 420" ] &&
+  [ "$(grep -c '<polyline' plot.svg)" = 2 ] && grep -q 'target -16.0 LUFS' plot.svg &&
+  grep -q 'true-peak limit -1.0 dBTP' plot.svg && grep -q '>0:10<' plot.svg; then
+  echo "plot: rendered 960x420, before and after, target and limit, time in minutes:seconds"
+else
+  fail "the plot did not render or lacks a part"
+fi
+
 echo "-- a recording too quiet for the chain gets more input gain, unless the user gave one"
 "$signal" impulses 48000 2 8 >impulses.f32
 ff -f f32le -ar 48000 -ac 2 -i impulses.f32 -af volume=-40dB -c:a pcm_f32le faint.wav
