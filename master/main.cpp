@@ -45,7 +45,7 @@ constexpr char kUsage[] =
     "  --plot FILE.svg                 short-term loudness over time, before and after\n"
     "  --float                         32-bit float WAV instead of 24-bit\n"
     "  -y, --overwrite                 replace OUTPUT if it exists\n"
-    "  -q, --quiet                     no summary\n"
+    "  -q, --quiet                     no progress and no summary\n"
     "  --version\n"
     "OUTPUT's extension picks the format: .wav (24-bit PCM), .flac (24-bit), .mp3, .m4a (AAC)\n"
     "or .opus (48000 Hz).\n";
@@ -183,9 +183,53 @@ struct PassResult {
   vantle::Loudness after;
 };
 
+// The progress line: one line on a terminal, redrawn in place about four
+// times a second, and cleared when the pass ends.
+struct Progress {
+  bool shown = false;  // standard error is a terminal and --quiet is not given
+  std::string label;   // "pass 1 of 2", ...
+  std::chrono::steady_clock::time_point started;
+  std::chrono::steady_clock::time_point lastDrawn;
+
+  void begin(const std::string& what) {
+    label = what;
+    started = std::chrono::steady_clock::now();
+    lastDrawn = started - std::chrono::seconds(1);  // the first block draws at once
+  }
+  void update(long long frames, long long totalFrames, int rate) {
+    if (!shown) return;
+    const auto now = std::chrono::steady_clock::now();
+    if (now - lastDrawn < std::chrono::milliseconds(250)) return;
+    lastDrawn = now;
+    const double elapsed = std::chrono::duration<double>(now - started).count();
+    const double audio = static_cast<double>(frames) / rate;
+    const double speed = elapsed > 0 ? audio / elapsed : 0;
+    std::string line = "\r" + label;
+    char text[128];
+    if (totalFrames > 0 && speed > 0) {
+      const double left = std::max(0.0, static_cast<double>(totalFrames - frames) / rate / speed);
+      std::snprintf(text, sizeof text, "  %3.0f%%  %.0fx realtime  %ld:%02ld left",
+                    100.0 * std::min(1.0, static_cast<double>(frames) / totalFrames), speed,
+                    std::lround(left) / 60, std::lround(left) % 60);
+    } else {
+      std::snprintf(text, sizeof text, "  %ld:%02ld of audio  %.0fx realtime",
+                    std::lround(audio) / 60, std::lround(audio) % 60, speed);
+    }
+    line += text;
+    line += "\033[K";
+    std::fputs(line.c_str(), stderr);
+    std::fflush(stderr);
+  }
+  void end() {
+    if (!shown) return;
+    std::fputs("\r\033[K", stderr);
+    std::fflush(stderr);
+  }
+};
+
 bool runPass(const Options& o, int forcedRate, double inputDb, double gain,
              vantle::Encoder* encoder, bool measureBefore, vantle::InputFacts& facts, int& rate,
-             int& channels, PassResult& result, std::string& error) {
+             int& channels, PassResult& result, Progress& progress, std::string& error) {
   vantle::Decoder decoder;
   struct DecoderCloser {
     vantle::Decoder& d;
@@ -203,6 +247,7 @@ bool runPass(const Options& o, int forcedRate, double inputDb, double gain,
   settings.adapt = o.adapt;
   processor->applySettings(settings);
   result.latency = processor->latencyFrames();
+  const auto totalFrames = static_cast<long long>(facts.duration * rate);
 
   vantle::LoudnessMeter before;
   vantle::LoudnessMeter after;
@@ -237,6 +282,7 @@ bool runPass(const Options& o, int forcedRate, double inputDb, double gain,
       if (n > 0 && measureBefore && !vantle::addFrames(before, block.data(), n, error))
         return false;
       result.frames += n;
+      progress.update(result.frames, totalFrames, rate);
     }
     if (inputDone && n == 0) {
       n = std::min(silence, kBlockFrames);
@@ -371,6 +417,8 @@ int main(int argc, char** argv) {
   std::signal(SIGTERM, onSignal);
 
   const auto started = std::chrono::steady_clock::now();
+  Progress progress;
+  progress.shown = !o.quiet && isatty(STDERR_FILENO) != 0;
   vantle::InputFacts facts;
   vantle::Loudness before;
   int rate = 0;
@@ -390,8 +438,11 @@ int main(int argc, char** argv) {
     vantle::outputKindFor(o.output, firstKind);
     for (int round = 0;; ++round) {
       first = PassResult{};
-      if (!runPass(o, vantle::requiredRate(firstKind), inputDb, 1.0, nullptr, round == 0, facts,
-                   rate, channels, first, error)) {
+      progress.begin(round == 0 ? "pass 1 of 2" : "pass 1 of 2, more input gain");
+      const bool passed = runPass(o, vantle::requiredRate(firstKind), inputDb, 1.0, nullptr,
+                                  round == 0, facts, rate, channels, first, progress, error);
+      progress.end();
+      if (!passed) {
         return fail(error, error == "interrupted" ? kExitInterrupted : kExitFailure);
       }
       if (round == 0) before = first.before;
@@ -452,8 +503,11 @@ int main(int argc, char** argv) {
     if (ok) ok = vantle::openEncoder(encoder, temporary, kind, o.asFloat, rate, channels, error);
     PassResult tried;
     if (ok) {
+      progress.begin(std::string(o.haveTarget ? "pass 2 of 2" : "processing") +
+                     (attempt > 0 ? ", encoding " + std::to_string(attempt + 1) : ""));
       ok = runPass(o, forcedRate, inputDb, std::pow(10.0, gainDb / 20.0), &encoder, !o.haveTarget,
-                   facts, rate, channels, tried, error);
+                   facts, rate, channels, tried, progress, error);
+      progress.end();
     }
     if (ok) ok = vantle::finishEncoder(encoder, error);
     vantle::closeEncoder(encoder);

@@ -156,6 +156,18 @@ loud.wav stream -6 -2 out.mp3
 loud.wav stream -6 -1 out.m4a
 LIST
 
+echo "-- progress: one redrawn line on a terminal, nothing on a pipe or with --quiet"
+script -qec "'$master' -y --target podcast loud.wav out.flac" /dev/null >tty.txt
+"$master" -y --target podcast loud.wav out.flac 2>pipe.txt
+script -qec "'$master' -q -y --target podcast loud.wav out.flac" /dev/null >quiet.txt
+if grep -q $'\rpass 1 of 2 .*% .*realtime .* left' tty.txt && grep -q $'\rpass 2 of 2 ' tty.txt &&
+  grep -q 'integrated' tty.txt && ! grep -q 'pass' pipe.txt && grep -q 'integrated' pipe.txt &&
+  [ ! -s quiet.txt ]; then
+  echo "progress: on the terminal, not on the pipe; the summary on both; nothing with --quiet"
+else
+  fail "progress: terminal '$(tr '\r' '|' <tty.txt | head -c 200)', pipe '$(head -c 200 pipe.txt)', quiet '$(head -c 100 quiet.txt)'"
+fi
+
 echo "-- the plot renders with a real renderer"
 "$master" -q -y --target podcast --plot plot.svg --report r.json loud.wav out.flac
 if rsvg-convert plot.svg -o plot.png && [ "$(python3 -c "
