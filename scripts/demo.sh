@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
 # Builds vantle-tonbrel and runs it on a programme it makes itself: speech with
 # pauses (espeak-ng) followed by a music-like passage (sox), through each of
-# the three modes. Leaves playable WAV files and a summary in out/demo/.
+# the three modes; then vantle-master takes the same programme to a podcast
+# delivery file. Leaves playable files, a summary, vantle-master's report and
+# its loudness plot in out/demo/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/deps.sh native demo
+scripts/deps.sh native master demo
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build build -j"${JOBS:-2}" --target vantle-tonbrel >/dev/null
+cmake --build build -j"${JOBS:-2}" --target vantle-tonbrel vantle-master >/dev/null
 tool=build/tool/vantle-tonbrel
 out=out/demo
 mkdir -p "$out"
@@ -47,3 +49,10 @@ for name, raw in [("input.wav", "programme.f32"), ("podcast.wav", "podcast.f32")
     db = 20 * math.log10(peak) if peak > 0 else float("-inf")
     print(f"{out + '/' + name:<22}{len(values) / 2 / rate:>9.2f}s{db:>10.2f} dBFS")
 PY
+
+echo
+echo "vantle-master, podcast delivery (-16 LUFS, -1 dBTP) as MP3:"
+build/master/vantle-master -y --target podcast --report "$out/master-report.json" \
+  --plot "$out/master-plot.svg" "$out/input.wav" "$out/podcast-delivery.mp3" 2>&1 |
+  tee -a "$out/summary.txt"
+echo "report: $out/master-report.json, plot: $out/master-plot.svg, file: $out/podcast-delivery.mp3"

@@ -26,8 +26,8 @@ for what in "$@"; do
       ;;
     master)
       # vantle-master: the FFmpeg libraries, libebur128, the ffmpeg program
-      # its tests make files with and measure them by, and the renderer its
-      # plot is drawn with in the tests.
+      # its tests make files with and measure them by, the renderer its plot
+      # is drawn with in the tests, and GNU parallel for batches.
       for lib in libavformat libavcodec libswresample libavutil; do
         [ -f "/usr/include/x86_64-linux-gnu/$lib/version.h" ] || [ -f "/usr/include/$lib/version.h" ] ||
           need+=("$lib-dev")
@@ -36,6 +36,7 @@ for what in "$@"; do
       have pkg-config || need+=(pkg-config)
       have ffmpeg || need+=(ffmpeg)
       have rsvg-convert || need+=(librsvg2-bin)
+      have parallel || need+=(parallel)
       ;;
     windows)
       have x86_64-w64-mingw32-g++-posix || need+=(g++-mingw-w64-x86-64-posix)

@@ -192,6 +192,19 @@ python3 -c "import sys; sys.exit(not ($auto > 3.5 and $fixed == 3.5 and $auto_lo
   fail "input gain: automatic $auto dB ($auto_loud LUFS), given $fixed dB ($fixed_loud LUFS)"
 echo "faint impulses: input gain $auto dB gives $auto_loud LUFS; the given 3.5 dB gives $fixed_loud LUFS"
 
+echo "-- a batch through GNU parallel gives each file exactly what a single run gives"
+mkdir -p episodes batch single
+cp in-s16.wav episodes/one.wav
+cp in.mp3 episodes/two.mp3
+cp in-mono44.wav episodes/three.wav
+parallel --will-cite -j2 "$master" -q --target podcast {} batch/{/.}.flac ::: episodes/*
+for f in episodes/*; do
+  name=$(basename "${f%.*}")
+  "$master" -q --target podcast "$f" "single/$name.flac"
+  cmp -s "batch/$name.flac" "single/$name.flac" || fail "batch: $name.flac differs from a single run"
+done
+echo "batch: $(ls batch | wc -l) files, each byte-identical to a single run"
+
 echo "-- failures: a clear message, the right exit code, no file left behind"
 printf 'not audio\n' >text.wav
 cp loud.wav keep.flac
