@@ -6,6 +6,7 @@ extern "C" {
 #include <libswresample/swresample.h>
 }
 
+#include <algorithm>
 #include <cmath>
 
 namespace vantle {
@@ -49,7 +50,7 @@ bool oversample(LoudnessMeter& m, const float* samples, long long frames) {
 bool openMeter(LoudnessMeter& m, int channels, int rate, std::string& error) {
   m.state =
       ebur128_init(static_cast<unsigned>(channels), static_cast<unsigned long>(rate),
-                   EBUR128_MODE_I | EBUR128_MODE_LRA | EBUR128_MODE_TRUE_PEAK | EBUR128_MODE_S);
+                   EBUR128_MODE_I | EBUR128_MODE_LRA | EBUR128_MODE_SAMPLE_PEAK | EBUR128_MODE_S);
   if (m.state == nullptr) {
     error = "cannot set up the loudness meter";
     return false;
@@ -95,16 +96,13 @@ Loudness readMeter(LoudnessMeter& m) {
   Loudness out;
   ebur128_loudness_global(m.state, &out.integrated);
   ebur128_loudness_range(m.state, &out.range);
-  double peak = 0;
-  double highest = 0;
   double sample = 0;
   for (unsigned c = 0; c < m.channels; ++c) {
-    if (ebur128_true_peak(m.state, c, &peak) == EBUR128_SUCCESS && peak > highest) highest = peak;
     double s = 0;
     if (ebur128_sample_peak(m.state, c, &s) == EBUR128_SUCCESS && s > sample) sample = s;
   }
-  if (m.oversampledPeak > highest) highest = m.oversampledPeak;
-  out.truePeak = toDb(highest);
+  // At 192 kHz and above the samples are their own true peak.
+  out.truePeak = toDb(m.oversampler != nullptr ? std::max(m.oversampledPeak, sample) : sample);
   out.samplePeak = toDb(sample);
   out.shortTerm = m.shortTerm;
   return out;

@@ -1,5 +1,6 @@
 // Loudness as ITU-R BS.1770 and EBU R128 define it, measured with
-// libebur128: integrated loudness, loudness range, true peak and sample peak.
+// libebur128 (integrated loudness, loudness range, short-term loudness,
+// sample peak), and the true peak.
 #pragma once
 
 #include <ebur128.h>
@@ -24,10 +25,11 @@ struct Loudness {
 struct LoudnessMeter {
   ebur128_state* state = nullptr;
   unsigned channels = 0;
-  // True peak the way a resampling meter reads it: the signal resampled to
-  // 192 kHz and its largest magnitude. BS.1770's short interpolator reads
-  // up to a few dB low on dense high-frequency content; the larger of the
-  // two readings is reported, so a limit met here is met by either meter.
+  // True peak the way resampling meters read it (ffmpeg's ebur128 filter
+  // among them): the signal resampled to 192 kHz and its largest magnitude.
+  // BS.1770's short 4x interpolator (libebur128's) reads up to 1.3 dB lower
+  // on dense high-frequency material, so a limit met by it can be missed by
+  // those meters; a limit met here is met by both.
   SwrContext* oversampler = nullptr;
   int oversampledRate = 0;
   double oversampledPeak = 0;

@@ -228,8 +228,9 @@ struct Progress {
 };
 
 bool runPass(const Options& o, int forcedRate, double inputDb, double gain,
-             vantle::Encoder* encoder, bool measureBefore, vantle::InputFacts& facts, int& rate,
-             int& channels, PassResult& result, Progress& progress, std::string& error) {
+             vantle::Encoder* encoder, bool measureBefore, bool measureAfter,
+             vantle::InputFacts& facts, int& rate, int& channels, PassResult& result,
+             Progress& progress, std::string& error) {
   vantle::Decoder decoder;
   struct DecoderCloser {
     vantle::Decoder& d;
@@ -260,7 +261,7 @@ bool runPass(const Options& o, int forcedRate, double inputDb, double gain,
     }
   } closeMeters{before, after};
   if ((measureBefore && !vantle::openMeter(before, channels, rate, error)) ||
-      !vantle::openMeter(after, channels, rate, error)) {
+      (measureAfter && !vantle::openMeter(after, channels, rate, error))) {
     return false;
   }
 
@@ -299,12 +300,22 @@ bool runPass(const Options& o, int forcedRate, double inputDb, double gain,
     if (gain != 1.0) {
       for (long long i = 0; i < keep * channels; ++i) kept[i] *= gainF;
     }
-    if (!vantle::addFrames(after, kept, keep, error)) return false;
+    if (measureAfter && !vantle::addFrames(after, kept, keep, error)) return false;
     if (encoder != nullptr && !vantle::writeFrames(*encoder, kept, keep, error)) return false;
   }
   if (measureBefore) result.before = vantle::readMeter(before);
-  result.after = vantle::readMeter(after);
+  if (measureAfter) result.after = vantle::readMeter(after);
   return true;
+}
+
+// What a measurement becomes under a static gain: every level moves by it
+// (the meters are linear in the signal), the range stays.
+vantle::Loudness shifted(vantle::Loudness l, double gainDb) {
+  l.integrated += gainDb;
+  l.truePeak += gainDb;
+  l.samplePeak += gainDb;
+  for (auto& point : l.shortTerm) point.second += gainDb;
+  return l;
 }
 
 // The loudness of a written file, decoded as a listener's player would.
@@ -440,7 +451,7 @@ int main(int argc, char** argv) {
       first = PassResult{};
       progress.begin(round == 0 ? "pass 1 of 2" : "pass 1 of 2, more input gain");
       const bool passed = runPass(o, vantle::requiredRate(firstKind), inputDb, 1.0, nullptr,
-                                  round == 0, facts, rate, channels, first, progress, error);
+                                  round == 0, true, facts, rate, channels, first, progress, error);
       progress.end();
       if (!passed) {
         return fail(error, error == "interrupted" ? kExitInterrupted : kExitFailure);
@@ -505,8 +516,12 @@ int main(int argc, char** argv) {
     if (ok) {
       progress.begin(std::string(o.haveTarget ? "pass 2 of 2" : "processing") +
                      (attempt > 0 ? ", encoding " + std::to_string(attempt + 1) : ""));
+      // A lossy file is measured as written; a lossless one after a first
+      // pass is that pass's measurement moved by the gain.
       ok = runPass(o, forcedRate, inputDb, std::pow(10.0, gainDb / 20.0), &encoder, !o.haveTarget,
-                   facts, rate, channels, tried, progress, error);
+                   !o.haveTarget && !vantle::isLossy(kind), facts, rate, channels, tried, progress,
+                   error);
+      if (ok && o.haveTarget && !vantle::isLossy(kind)) tried.after = shifted(first.after, gainDb);
       progress.end();
     }
     if (ok) ok = vantle::finishEncoder(encoder, error);
