@@ -426,6 +426,9 @@ int main(int argc, char** argv) {
   av_log_set_level(AV_LOG_QUIET);
   std::signal(SIGINT, onSignal);
   std::signal(SIGTERM, onSignal);
+  // A file-size limit then fails a write, which is reported and cleaned up,
+  // instead of killing the program with its temporary file left behind.
+  std::signal(SIGXFSZ, SIG_IGN);
 
   const auto started = std::chrono::steady_clock::now();
   Progress progress;

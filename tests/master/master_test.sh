@@ -231,6 +231,23 @@ done <<'LIST'
 LIST
 [ "$(md5sum keep.flac)" = "$existing_sum" ] || fail "an existing OUTPUT was changed"
 
+# No room for the output: a file-size limit, and (where this machine lets us
+# mount one) a full file system.
+(ulimit -f 64 && "$master" -q loud.wav out.flac 2>err.txt) && status=0 || status=$?
+leftovers=$(find . -maxdepth 1 -name '*partial*' -o -maxdepth 1 -name 'out.*' | tr '\n' ' ')
+[ "$status" = 3 ] && [ -z "$leftovers" ] || fail "file-size limit: exit $status, left '$leftovers'"
+echo "file-size limit: exit $status, $(head -1 err.txt)"
+mkdir -p full
+if mount -t tmpfs -o size=256k tmpfs full 2>/dev/null; then
+  "$master" -q loud.wav full/out.flac 2>err.txt && status=0 || status=$?
+  leftovers=$(ls -A full)
+  umount full
+  [ "$status" = 3 ] && [ -z "$leftovers" ] || fail "full disk: exit $status, left '$leftovers'"
+  echo "full disk: exit $status, $(head -1 err.txt)"
+else
+  echo "full disk: no tmpfs can be mounted here (not root); the file-size limit stands in"
+fi
+
 # Interrupted in mid-run.
 "$master" -q --target podcast long.wav out.flac 2>err.txt &
 pid=$!
