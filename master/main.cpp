@@ -582,6 +582,22 @@ int main(int argc, char** argv) {
       std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
   const double seconds = static_cast<double>(second.frames) / rate;
 
+  // What was changed about the input's form, said in the report and (unless
+  // quiet) on standard error.
+  std::vector<std::string> notes;
+  if (facts.rate != rate) {
+    notes.push_back("resampled from " + std::to_string(facts.rate) + " Hz to " +
+                    std::to_string(rate) + " Hz" +
+                    (vantle::requiredRate(kind) != 0 ? " (the format needs it)"
+                                                     : " (the chain runs at 8000 to 384000 Hz)"));
+  }
+  if (facts.channels > 2) {
+    notes.push_back("mixed down from " + std::to_string(facts.channels) + " channels to stereo");
+  }
+  if (!o.quiet) {
+    for (const std::string& note : notes) std::fprintf(stderr, "note: %s\n", note.c_str());
+  }
+
   if (!o.report.empty()) {
     std::string json = "{\n";
     json += "  \"program\": " + quoted(std::string("vantle-master ") + VANTLE_VERSION) + ",\n";
@@ -591,6 +607,9 @@ int main(int argc, char** argv) {
             ", \"duration_s\": " + number(seconds) + "},\n";
     json += "  \"output\": {\"path\": " + quoted(o.output) + ", \"rate\": " + std::to_string(rate) +
             ", \"channels\": " + std::to_string(channels) + "},\n";
+    json += "  \"notes\": [";
+    for (std::size_t i = 0; i < notes.size(); ++i) json += (i > 0 ? ", " : "") + quoted(notes[i]);
+    json += "],\n";
     json += "  \"settings\": {\"mode\": " + quoted(modeName(o.mode)) +
             ", \"adapt\": " + number(o.adapt) + ", \"input_db\": " + number(inputDb) +
             ", \"target\": " + quoted(o.targetName) +

@@ -77,6 +77,14 @@ while read -r input rate ch; do
     [ "$have" = "$want" ] || fail "$input -> $out: $have frames, the input has $want"
   done
   echo "$input: wav and flac, $rate Hz x$ch, $(decoded_frames out.flac) frames"
+  said=$("$master" -y "$input" out.flac 2>&1)
+  case "$input" in
+    in-5.1.wav) grep -q '^note: mixed down from 6 channels to stereo' <<<"$said" ||
+      fail "$input: no note of the mix-down" ;;
+    in-4k.wav) grep -q '^note: resampled from 4000 Hz to 48000 Hz' <<<"$said" ||
+      fail "$input: no note of the resampling" ;;
+    *) ! grep -q '^note:' <<<"$said" || fail "$input: a note where nothing changed" ;;
+  esac
 done <<'LIST'
 in-s16.wav 48000 2
 in-s24.wav 48000 2
