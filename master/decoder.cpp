@@ -10,6 +10,8 @@ extern "C" {
 
 #include <cstring>
 
+#include "master/media_error.h"
+
 namespace vantle {
 
 namespace {
@@ -18,19 +20,13 @@ constexpr int kMinRate = 8000;
 constexpr int kMaxRate = 384000;
 constexpr int kFallbackRate = 48000;
 
-std::string libraryError(const char* what, int code) {
-  char text[AV_ERROR_MAX_STRING_SIZE] = {};
-  av_strerror(code, text, sizeof text);
-  return std::string(what) + ": " + text;
-}
-
 // Converts what the decoder gave (or, with frame null, what the resampler
 // still holds) into pending.
 bool convert(Decoder& d, const AVFrame* frame, std::string& error) {
   const int in = frame != nullptr ? frame->nb_samples : 0;
   const int room = swr_get_out_samples(d.resampler, in);
   if (room < 0) {
-    error = libraryError("cannot convert the audio", room);
+    error = mediaError("cannot convert the audio", room);
     return false;
   }
   if (d.pendingRead > 0) {
@@ -44,7 +40,7 @@ bool convert(Decoder& d, const AVFrame* frame, std::string& error) {
       d.resampler, &target, room,
       frame != nullptr ? const_cast<const std::uint8_t**>(frame->extended_data) : nullptr, in);
   if (got < 0) {
-    error = libraryError("cannot convert the audio", got);
+    error = mediaError("cannot convert the audio", got);
     return false;
   }
   d.pending.resize(start + static_cast<std::size_t>(got) * d.outChannels);
@@ -67,7 +63,7 @@ bool refill(Decoder& d, std::string& error) {
       break;
     }
     if (status != AVERROR(EAGAIN)) {
-      error = libraryError("cannot decode the audio", status);
+      error = mediaError("cannot decode the audio", status);
       return false;
     }
     status = av_read_frame(d.format, d.packet);
@@ -76,7 +72,7 @@ bool refill(Decoder& d, std::string& error) {
       continue;
     }
     if (status < 0) {
-      error = libraryError("cannot read the input", status);
+      error = mediaError("cannot read the input", status);
       return false;
     }
     if (d.packet->stream_index == d.stream) {
@@ -84,7 +80,7 @@ bool refill(Decoder& d, std::string& error) {
       // A damaged packet is skipped, as players do; the rest still decodes.
       if (status < 0 && status != AVERROR(EAGAIN) && status != AVERROR_INVALIDDATA) {
         av_packet_unref(d.packet);
-        error = libraryError("cannot decode the audio", status);
+        error = mediaError("cannot decode the audio", status);
         return false;
       }
     }
@@ -98,12 +94,12 @@ bool refill(Decoder& d, std::string& error) {
 bool openDecoder(Decoder& d, const std::string& path, std::string& error, int rate) {
   int status = avformat_open_input(&d.format, path.c_str(), nullptr, nullptr);
   if (status < 0) {
-    error = libraryError(("cannot read " + path + " as audio").c_str(), status);
+    error = mediaError(("cannot read " + path + " as audio").c_str(), status);
     return false;
   }
   status = avformat_find_stream_info(d.format, nullptr);
   if (status < 0) {
-    error = libraryError(("cannot read " + path).c_str(), status);
+    error = mediaError(("cannot read " + path).c_str(), status);
     return false;
   }
   const AVCodec* decoder = nullptr;

@@ -10,18 +10,14 @@ extern "C" {
 #include <cmath>
 #include <cstring>
 
+#include "master/media_error.h"
+
 namespace vantle {
 
 namespace {
 
 constexpr double kInt24Scale = 8388608.0;  // 2^23
 constexpr int kDefaultFrameSize = 4096;
-
-std::string libraryError(const char* what, int code) {
-  char text[AV_ERROR_MAX_STRING_SIZE] = {};
-  av_strerror(code, text, sizeof text);
-  return std::string(what) + ": " + text;
-}
 
 // Uniform in [0, 1), from a fixed seed: the same input gives the same file.
 double nextUniform(std::uint32_t& state) {
@@ -46,14 +42,14 @@ bool drainPackets(Encoder& e, std::string& error) {
     const int status = avcodec_receive_packet(e.codec, e.packet);
     if (status == AVERROR(EAGAIN) || status == AVERROR_EOF) return true;
     if (status < 0) {
-      error = libraryError("cannot encode", status);
+      error = mediaError("cannot encode", status);
       return false;
     }
     e.packet->stream_index = 0;
     av_packet_rescale_ts(e.packet, e.codec->time_base, e.format->streams[0]->time_base);
     const int written = av_interleaved_write_frame(e.format, e.packet);
     if (written < 0) {
-      error = libraryError("cannot write the output", written);
+      error = mediaError("cannot write the output", written);
       return false;
     }
   }
@@ -64,7 +60,7 @@ bool encodeWaiting(Encoder& e, int n, std::string& error) {
   e.frame->nb_samples = n;
   int status = av_frame_make_writable(e.frame);
   if (status < 0) {
-    error = libraryError("cannot encode", status);
+    error = mediaError("cannot encode", status);
     return false;
   }
   const std::size_t count = static_cast<std::size_t>(n) * e.channels;
@@ -84,7 +80,7 @@ bool encodeWaiting(Encoder& e, int n, std::string& error) {
   e.pts += n;
   status = avcodec_send_frame(e.codec, e.frame);
   if (status < 0) {
-    error = libraryError("cannot encode", status);
+    error = mediaError("cannot encode", status);
     return false;
   }
   e.waiting.erase(e.waiting.begin(), e.waiting.begin() + static_cast<long>(count));
@@ -189,19 +185,19 @@ bool openEncoder(Encoder& e, const std::string& path, OutputKind kind, bool asFl
   if (e.format->oformat->flags & AVFMT_GLOBALHEADER) e.codec->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
   status = avcodec_open2(e.codec, encoder, nullptr);
   if (status < 0) {
-    error = libraryError("cannot open the encoder", status);
+    error = mediaError("cannot open the encoder", status);
     return false;
   }
   status = avcodec_parameters_from_context(stream->codecpar, e.codec);
   stream->time_base = e.codec->time_base;
   if (status >= 0) status = avio_open(&e.format->pb, path.c_str(), AVIO_FLAG_WRITE);
   if (status < 0) {
-    error = libraryError("cannot create the output", status);
+    error = mediaError("cannot create the output", status);
     return false;
   }
   status = avformat_write_header(e.format, nullptr);
   if (status < 0) {
-    error = libraryError("cannot write the output", status);
+    error = mediaError("cannot write the output", status);
     return false;
   }
   e.headerWritten = true;
@@ -218,7 +214,7 @@ bool openEncoder(Encoder& e, const std::string& path, OutputKind kind, bool asFl
   av_channel_layout_copy(&e.frame->ch_layout, &e.codec->ch_layout);
   status = av_frame_get_buffer(e.frame, 0);
   if (status < 0) {
-    error = libraryError("cannot encode", status);
+    error = mediaError("cannot encode", status);
     return false;
   }
   return true;
@@ -245,18 +241,18 @@ bool finishEncoder(Encoder& e, std::string& error) {
   if (left > 0 && !encodeWaiting(e, left, error)) return false;
   int status = avcodec_send_frame(e.codec, nullptr);
   if (status < 0 && status != AVERROR_EOF) {
-    error = libraryError("cannot encode", status);
+    error = mediaError("cannot encode", status);
     return false;
   }
   if (!drainPackets(e, error)) return false;
   status = av_write_trailer(e.format);
   if (status < 0) {
-    error = libraryError("cannot write the output", status);
+    error = mediaError("cannot write the output", status);
     return false;
   }
   status = avio_closep(&e.format->pb);
   if (status < 0) {
-    error = libraryError("cannot write the output", status);
+    error = mediaError("cannot write the output", status);
     return false;
   }
   return true;

@@ -19,6 +19,17 @@ decoded_frames() {  # frames of the first audio stream, decoded
   [ "$ch" -gt 2 ] && ch=2
   echo $(($(ffmpeg -nostdin -v error -i "$1" -map 0:a:0 -ac "$ch" -f f32le - | wc -c) / 4 / ch))
 }
+# One run, and the output's rate and channels checked: false when it failed.
+converts() {  # INPUT OUTPUT RATE CHANNELS
+  rm -f "$2"
+  if ! "$master" -q "$1" "$2" 2>err.txt; then
+    fail "$1 -> $2: $(cat err.txt)"
+    return 1
+  fi
+  local got
+  got=$(frames "$2")
+  [ "$got" = "$3,$4" ] || fail "$1 -> $2: rate,channels $got, expected $3,$4"
+}
 json() { python3 -c "import json,sys; d=json.load(open(sys.argv[1])); print(eval(sys.argv[2], {}, {'d': d}))" "$@"; }
 
 "$signal" programme 48000 2 12 >prog48.f32
@@ -64,13 +75,7 @@ ff -i base48.wav -ar 4000 -c:a pcm_s16le in-4k.wav
 # input: expected output rate and channels
 while read -r input rate ch; do
   for out in out.wav out.flac; do
-    rm -f "$out"
-    if ! "$master" -q "$input" "$out" 2>err.txt; then
-      fail "$input -> $out: $(cat err.txt)"
-      continue
-    fi
-    got=$(frames "$out")
-    [ "$got" = "$rate,$ch" ] || fail "$input -> $out: rate,channels $got, expected $rate,$ch"
+    converts "$input" "$out" "$rate" "$ch" || continue
     want=$(decoded_frames "$input")
     have=$(decoded_frames "$out")
     if [ "$rate" = 48000 ] && [ "$input" = in-4k.wav ]; then want=$((want * 12)); fi
@@ -102,13 +107,7 @@ LIST
 
 echo "-- lossy outputs: the codec's rate, the channels kept, the duration kept to a codec frame"
 while read -r input out rate ch; do
-  rm -f "$out"
-  if ! "$master" -q "$input" "$out" 2>err.txt; then
-    fail "$input -> $out: $(cat err.txt)"
-    continue
-  fi
-  got=$(frames "$out")
-  [ "$got" = "$rate,$ch" ] || fail "$input -> $out: rate,channels $got, expected $rate,$ch"
+  converts "$input" "$out" "$rate" "$ch" || continue
   seconds_in=$(ffprobe -v error -show_entries format=duration -of csv=p=0 "$input")
   seconds_out=$(ffprobe -v error -show_entries format=duration -of csv=p=0 "$out")
   python3 -c "import sys; sys.exit(abs($seconds_in - $seconds_out) > 0.05)" ||
