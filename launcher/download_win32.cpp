@@ -21,7 +21,6 @@ constexpr int kWindowWidth = 440;
 constexpr int kWindowHeight = 150;
 constexpr int kTempPathUnits = 260;
 constexpr int kInstallerPathUnits = 260;
-constexpr int kAddressUnits = 2048;
 constexpr int kQuestionBytes = 1024;
 
 const char kQuestionFormat[] =
@@ -179,16 +178,16 @@ InstallOutcome runRuntimeInstaller(const char *displayName, const char *addressU
   if (pathLength < 0 || pathLength >= kInstallerPathUnits) {
     return InstallOutcome::notInstalled;
   }
-  wchar_t address[kAddressUnits];
+  std::wstring address;
   // An address that does not convert cannot be downloaded.
-  if (MultiByteToWideChar(CP_UTF8, 0, addressUtf8, -1, address, kAddressUnits) <= 0) {
+  if (!toWide(addressUtf8, address)) {
     return InstallOutcome::notInstalled;
   }
 
   InstallProgress progress = {};
   showInstallProgress(progress);
   DownloadCallback callback(progress);
-  const HRESULT status = URLDownloadToFileW(nullptr, address, installerPath, 0, &callback);
+  const HRESULT status = URLDownloadToFileW(nullptr, address.c_str(), installerPath, 0, &callback);
   if (progress.topWindow != nullptr) {
     DestroyWindow(progress.topWindow);
   }

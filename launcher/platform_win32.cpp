@@ -126,10 +126,7 @@ bool Win32Platform::removeFileSpec(char* path) {
   if (!wide.ok || wide.text.empty()) return false;
   if (PathRemoveFileSpecW(&wide.text[0]) == FALSE) return false;
   // The result is a prefix of the path, so it always fits.
-  std::string utf8;
-  if (!toUtf8(wide.c_str(), utf8)) return false;
-  copyInto(path, std::strlen(path) + 1, utf8.c_str());
-  return true;
+  return copyOut(wide.c_str(), path, std::strlen(path) + 1);
 }
 
 std::size_t Win32Platform::getEnv(const char* name, char* out, std::size_t size) {

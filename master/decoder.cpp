@@ -29,13 +29,11 @@ bool convert(Decoder& d, const AVFrame* frame, std::string& error) {
     error = mediaError("cannot convert the audio", room);
     return false;
   }
-  if (d.pendingRead > 0) {
-    d.pending.erase(d.pending.begin(), d.pending.begin() + static_cast<long>(d.pendingRead));
-    d.pendingRead = 0;
-  }
-  const std::size_t start = d.pending.size();
-  d.pending.resize(start + static_cast<std::size_t>(room) * d.outChannels);
-  auto* target = reinterpret_cast<std::uint8_t*>(d.pending.data() + start);
+  // Called only once everything converted before has been handed out.
+  d.pending.clear();
+  d.pendingRead = 0;
+  d.pending.resize(static_cast<std::size_t>(room) * d.outChannels);
+  auto* target = reinterpret_cast<std::uint8_t*>(d.pending.data());
   const int got = swr_convert(
       d.resampler, &target, room,
       frame != nullptr ? const_cast<const std::uint8_t**>(frame->extended_data) : nullptr, in);
@@ -43,7 +41,7 @@ bool convert(Decoder& d, const AVFrame* frame, std::string& error) {
     error = mediaError("cannot convert the audio", got);
     return false;
   }
-  d.pending.resize(start + static_cast<std::size_t>(got) * d.outChannels);
+  d.pending.resize(static_cast<std::size_t>(got) * d.outChannels);
   return true;
 }
 

@@ -375,9 +375,18 @@ std::string loudnessJson(const vantle::Loudness& l) {
          ", \"sample_peak_dbfs\": " + number(l.samplePeak) + "}";
 }
 
+// A hidden name beside path for a file that becomes path only when it is
+// complete; tag tells apart several at once.
+std::string temporaryBeside(const std::string& path, const std::string& tag) {
+  const std::size_t slash = path.rfind('/');
+  const std::size_t name = slash == std::string::npos ? 0 : slash + 1;
+  return path.substr(0, name) + "." + path.substr(name) + ".partial-" + std::to_string(getpid()) +
+         tag;
+}
+
 // Writes text to path whole or not at all.
 bool writeWhole(const std::string& path, const std::string& text, std::string& error) {
-  const std::string temporary = path + ".partial-" + std::to_string(getpid());
+  const std::string temporary = temporaryBeside(path, "");
   FILE* f = std::fopen(temporary.c_str(), "wb");
   bool ok = f != nullptr && std::fwrite(text.data(), 1, text.size(), f) == text.size();
   if (f != nullptr) ok = std::fclose(f) == 0 && ok;
@@ -445,7 +454,6 @@ int main(int argc, char** argv) {
   double inputDb =
       o.haveInputDb ? o.inputDb : vantle::Processor::defaultSettings(o.mode).inputGainDb;
   double gainDb = 0;
-  int reencoded = 0;  // encodings tried beyond the first, for a lossy file
   std::string decidedBy = "none";
   if (o.haveTarget) {
     vantle::OutputKind firstKind;
@@ -489,10 +497,6 @@ int main(int argc, char** argv) {
   vantle::outputKindFor(o.output, kind);
   const int forcedRate = vantle::requiredRate(kind);
   const bool search = vantle::isLossy(kind) && (o.haveTarget || o.haveTruePeak);
-  const std::size_t slash = o.output.rfind('/');
-  const std::string folder = slash == std::string::npos ? "" : o.output.substr(0, slash + 1);
-  const std::string name = slash == std::string::npos ? o.output : o.output.substr(slash + 1);
-  const std::string stem = folder + "." + name + ".partial-" + std::to_string(getpid()) + "-";
   std::vector<std::string> temporaries;
   PassResult second;
   int best = -1;  // index into temporaries of the try that is kept
@@ -502,17 +506,15 @@ int main(int argc, char** argv) {
   bool haveHigh = false;
   double lowGain = 0;
   double highGain = 0;
-  bool ok = true;
+  // The encoder needs the rate and channels before the first frame.
+  vantle::Decoder probe;
+  bool ok = vantle::openDecoder(probe, o.input, error, forcedRate);
+  rate = probe.outRate;
+  channels = probe.outChannels;
+  vantle::closeDecoder(probe);
   for (int attempt = 0; ok && attempt < kLossyAttempts; ++attempt) {
-    const std::string temporary = stem + std::to_string(attempt);
+    const std::string temporary = temporaryBeside(o.output, "-" + std::to_string(attempt));
     temporaries.push_back(temporary);
-    vantle::Decoder probe;
-    ok = vantle::openDecoder(probe, o.input, error, forcedRate);
-    if (ok) {
-      rate = probe.outRate;
-      channels = probe.outChannels;
-    }
-    vantle::closeDecoder(probe);
     vantle::Encoder encoder;
     if (ok) ok = vantle::openEncoder(encoder, temporary, kind, o.asFloat, rate, channels, error);
     PassResult tried;
@@ -561,7 +563,6 @@ int main(int argc, char** argv) {
     gainDb = haveLow && haveHigh ? (lowGain + highGain) / 2 : gainDb + step;
     if (haveHigh && gainDb >= highGain) gainDb = highGain - kLossyMargin;
   }
-  reencoded = static_cast<int>(temporaries.size()) - 1;
   if (ok && best < 0) {
     ok = false;
     error = "every encoding of the output stays above the true-peak limit; try another format";
@@ -619,7 +620,7 @@ int main(int argc, char** argv) {
     json += "  \"after\": " + loudnessJson(second.after) + ",\n";
     json += "  \"gain_db\": " + number(gainDb) + ",\n";
     json += "  \"decided_by\": " + quoted(decidedBy) + ",\n";
-    json += "  \"encodings_tried\": " + std::to_string(reencoded + 1) + ",\n";
+    json += "  \"encodings_tried\": " + std::to_string(temporaries.size()) + ",\n";
     json += "  \"latency_frames\": " + std::to_string(second.latency) + ",\n";
     json += "  \"elapsed_s\": " + number(elapsed) + ",\n";
     json += "  \"realtime_factor\": " + number(elapsed > 0 ? seconds / elapsed : 0) + "\n}\n";
