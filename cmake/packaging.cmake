@@ -1,7 +1,8 @@
 # What a user installs: the Debian packages of the Linux build (cpack -G DEB:
 # vantle with the program and the LV2 plugin, libvantle-tonbrel1 with the
-# shared library, libvantle-tonbrel-dev for building against it) and the zip
-# of the Windows build (cpack -G ZIP), all from the one project version.
+# shared library, libvantle-tonbrel-dev for building against it, and
+# vantle-master where the FFmpeg libraries were found) and the zip of the
+# Windows build (cpack -G ZIP), all from the one project version.
 
 set(CPACK_PACKAGE_NAME vantle)
 set(CPACK_PACKAGE_VENDOR "Vantle Audio")
@@ -44,7 +45,21 @@ if(VANTLE_SCDOC)
     COMMAND ${VANTLE_GZIP} -9nf ${doc}/vantle-tonbrel.1
     DEPENDS ${doc}/vantle-tonbrel.1.scd
     COMMENT "Man page vantle-tonbrel(1)")
-  add_custom_target(man-pages ALL DEPENDS ${doc}/vantle-tonbrel.1.gz)
+  set(pages ${doc}/vantle-tonbrel.1.gz)
+  if(TARGET vantle-master)
+    configure_file(${PROJECT_SOURCE_DIR}/master/doc/vantle-master.1.scd.in
+                   ${doc}/vantle-master.1.scd @ONLY)
+    add_custom_command(
+      OUTPUT ${doc}/vantle-master.1.gz
+      COMMAND ${VANTLE_SCDOC} < ${doc}/vantle-master.1.scd > ${doc}/vantle-master.1
+      COMMAND ${VANTLE_GZIP} -9nf ${doc}/vantle-master.1
+      DEPENDS ${doc}/vantle-master.1.scd
+      COMMENT "Man page vantle-master(1)")
+    list(APPEND pages ${doc}/vantle-master.1.gz)
+    install(FILES ${doc}/vantle-master.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1
+            COMPONENT master)
+  endif()
+  add_custom_target(man-pages ALL DEPENDS ${pages})
   install(FILES ${doc}/vantle-tonbrel.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT tool)
 else()
   message(STATUS "scdoc not found: no man pages (the packages need them)")
@@ -74,7 +89,16 @@ set(CPACK_COMPONENTS_ALL tool library development)
 set(CPACK_DEBIAN_TOOL_PACKAGE_NAME vantle)
 set(CPACK_DEBIAN_LIBRARY_PACKAGE_NAME libvantle-tonbrel1)
 set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_NAME libvantle-tonbrel-dev)
-foreach(package libvantle-tonbrel1:library libvantle-tonbrel-dev:development)
+set(packages libvantle-tonbrel1:library libvantle-tonbrel-dev:development)
+# vantle-master is a package of its own: the FFmpeg libraries it needs stay
+# off machines that only pipe audio through vantle-tonbrel.
+if(TARGET vantle-master)
+  list(APPEND CPACK_COMPONENTS_ALL master)
+  list(APPEND packages vantle-master:master)
+  set(CPACK_DEBIAN_MASTER_PACKAGE_NAME vantle-master)
+  install(TARGETS vantle-master RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT master)
+endif()
+foreach(package ${packages})
   string(REPLACE ":" ";" package ${package})
   list(GET package 0 name)
   list(GET package 1 component)
@@ -111,6 +135,14 @@ set(CPACK_DEBIAN_LIBRARY_DESCRIPTION
 libvantle-tonbrel runs the chain of vantle-tonbrel (podcast, stream and
 limiter voicings, output below -0.1 dBFS) inside another program, on
 interleaved 32-bit float buffers of one or two channels.")
+set(CPACK_DEBIAN_MASTER_DESCRIPTION
+    "from an audio file to a delivery-ready file, with a loudness report
+vantle-master decodes any audio file the FFmpeg libraries read, runs it
+through the chain of vantle-tonbrel with the chain's latency removed, and
+writes WAV, FLAC, MP3, AAC or Opus. It measures loudness (EBU R128) and true
+peak before and after, meets a delivery target (podcast -16 LUFS, stream -14
+LUFS, broadcast -23 LUFS or any level, under a true-peak limit) with one
+static gain, and writes a JSON report and an SVG plot of loudness over time.")
 set(CPACK_DEBIAN_DEVELOPMENT_DESCRIPTION
     "vantle-tonbrel's processing chain as a C library (development files)
 The C header, the static library and the pkg-config file for building

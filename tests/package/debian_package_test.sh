@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The Debian packages as a user gets them (vantle with the program and the
-# LV2 plugin, libvantle-tonbrel1 and libvantle-tonbrel-dev): built by cpack
+# LV2 plugin, libvantle-tonbrel1, libvantle-tonbrel-dev and, where the build
+# has it, vantle-master): built by cpack
 # from a configured Linux build, checked by lintian (no errors; warnings are
 # printed), installed on this machine with apt-get, each installed thing used
 # once, then purged, and nothing of them may be left. Needs root (it installs
@@ -17,6 +18,7 @@ fail() {
 step() { echo "-- $*"; }
 
 packages=(vantle libvantle-tonbrel1 libvantle-tonbrel-dev)
+[ ! -x "$build/master/vantle-master" ] || packages+=(vantle-master)
 step "cpack"
 rm -f "$build"/packages/*.deb
 (cd "$build" && cpack -G DEB >/dev/null 2>&1)
@@ -29,7 +31,8 @@ for p in "${packages[@]}"; do
   dpkg-deb -c "$deb" | awk '$1 !~ /^d/ {print "   " $6}'
   debs+=("$deb")
 done
-[ "$(find "$build/packages" -name '*.deb' | wc -l)" = 3 ] || fail "cpack made other packages too"
+[ "$(find "$build/packages" -name '*.deb' | wc -l)" = "${#packages[@]}" ] ||
+  fail "cpack made other packages too"
 
 step "lintian"
 # Info: the .comment sections GCC writes, which Debian's own builds strip.
@@ -119,6 +122,20 @@ C
 cc -o "$scratch/app" "$scratch/app.c" $(pkg-config --cflags --libs vantle-tonbrel) || fail "cc app.c"
 "$scratch/app" <"$scratch/in.f32" >"$scratch/app.f32" || fail "the C program failed"
 cmp -s "$scratch/cli.f32" "$scratch/app.f32" || fail "the installed library differs from vantle-tonbrel"
+
+if [[ " ${packages[*]} " == *" vantle-master "* ]]; then
+  step "vantle-master: its man page, and a WAV delivered as FLAC at the podcast target"
+  [ "$(vantle-master --version)" = "vantle-master $version" ] || fail "vantle-master --version"
+  man -P cat vantle-master 2>/dev/null | grep -q -- "--true-peak" || fail "vantle-master's man page"
+  for f in copyright changelog.gz; do
+    [ -s "/usr/share/doc/vantle-master/$f" ] || fail "no /usr/share/doc/vantle-master/$f"
+  done
+  ffmpeg -v error -f f32le -ar 48000 -ac 2 -i "$scratch/in.f32" -c:a pcm_s16le "$scratch/in.wav"
+  vantle-master -q --target podcast --report "$scratch/r.json" "$scratch/in.wav" \
+    "$scratch/out.flac" || fail "vantle-master failed"
+  python3 -c "import json, sys; d = json.load(open(sys.argv[1])); sys.exit(abs(d['after']['integrated_lufs'] + 16) > 0.5 and d['decided_by'] != 'true-peak limit')" \
+    "$scratch/r.json" || fail "vantle-master missed the podcast target"
+fi
 
 step "apt-get purge"
 DEBIAN_FRONTEND=noninteractive apt-get purge -y -qq "${packages[@]}" >/dev/null
