@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cmath>
@@ -63,8 +64,12 @@ constexpr int kLossyAttempts = 8;
 // of the target, pass one runs again with more input gain, at most this often.
 constexpr double kInputGainShortfall = 1.0;
 constexpr int kInputGainRounds = 3;
+// A lossy try is kept when it lands within this many dB under the limit or
+// LU of the target; the next one aims this far under the limit.
 constexpr double kLossyTolerance = 0.1;
 constexpr double kLossyMargin = 0.05;
+// Gains closer than this give the same encoding.
+constexpr double kLossyDistinct = 0.005;
 
 std::atomic<int> gInterrupt{0};
 void onSignal(int signal) { gInterrupt = signal; }
@@ -487,12 +492,15 @@ int main(int argc, char** argv) {
   }
 
   // Pass two (the only pass without a target): process, gain and write. A
-  // lossy file is measured as written. Its encoder moves both figures (its
-  // low-pass lowers true peaks, its own overs raise them), and not in
-  // proportion to the gain, so when a limit applies the gain is searched:
-  // each try is written to its own temporary file, a try above the limit
-  // bounds the gain from above, one below it from below, and the best try
-  // that is not above the limit (the one nearest the target) is kept.
+  // lossy file is measured as written. Its encoder quantises: the level it
+  // writes moves in jumps, not with the gain, and its own overs come and go
+  // with the smallest change of it, so when a limit applies each try is
+  // written to its own temporary file and measured, and the best one that
+  // is not above the limit (the one nearest the target) is kept. A format
+  // with an output gain (Opus) is then written once more with the same
+  // samples and that gain set to what the try missed by, which its decoders
+  // apply exactly. Otherwise the next try aims the middle of the window
+  // under the limit with the overs the tries so far typically added.
   vantle::OutputKind kind;
   vantle::outputKindFor(o.output, kind);
   const int forcedRate = vantle::requiredRate(kind);
@@ -502,10 +510,10 @@ int main(int argc, char** argv) {
   int best = -1;  // index into temporaries of the try that is kept
   double bestGain = 0;
   double bestScore = 0;
-  bool haveLow = false;
-  bool haveHigh = false;
-  double lowGain = 0;
-  double highGain = 0;
+  double outputGainDb = 0;    // in the file, for a format that has one
+  std::vector<double> gains;  // the gain before the encoder of every try
+  std::vector<double> overs;  // each try's true peak less the gain it was written with
+  bool outputGainSet = false;
   // The encoder needs the rate and channels before the first frame.
   vantle::Decoder probe;
   bool ok = vantle::openDecoder(probe, o.input, error, forcedRate);
@@ -516,7 +524,10 @@ int main(int argc, char** argv) {
     const std::string temporary = temporaryBeside(o.output, "-" + std::to_string(attempt));
     temporaries.push_back(temporary);
     vantle::Encoder encoder;
-    if (ok) ok = vantle::openEncoder(encoder, temporary, kind, o.asFloat, rate, channels, error);
+    if (ok) {
+      ok = vantle::openEncoder(encoder, temporary, kind, o.asFloat, rate, channels, error,
+                               outputGainDb);
+    }
     PassResult tried;
     if (ok) {
       progress.begin(std::string(o.haveTarget ? "pass 2 of 2" : "processing") +
@@ -538,30 +549,53 @@ int main(int argc, char** argv) {
       best = attempt;
       break;
     }
+    const double total = gainDb + outputGainDb;
     const double room = o.truePeakLimit - tried.after.truePeak;
     const double toTarget = o.haveTarget ? o.targetLufs - tried.after.integrated : 0.0;
     if (room >= 0) {
       // Under the limit: the try nearest the target (without a target, the
       // loudest) is the one to keep.
-      const double score = o.haveTarget ? std::fabs(toTarget) : -gainDb;
+      const double score = o.haveTarget ? std::fabs(toTarget) : -total;
       if (best < 0 || score < bestScore) {
         second = tried;
         best = attempt;
-        bestGain = gainDb;
+        bestGain = total;
         bestScore = score;
       }
-      if (std::fabs(toTarget) < kLossyTolerance || room < kLossyTolerance) break;
-      haveLow = true;
-      lowGain = gainDb;
-    } else {
-      haveHigh = true;
-      highGain = gainDb;
+      if (std::fabs(toTarget) < kLossyTolerance || room <= kLossyTolerance) break;
     }
-    // The next try: halfway between the bounds once there are both, else
-    // by what the last try missed.
-    const double step = std::min(room - kLossyMargin, o.haveTarget ? toTarget : 0.0);
-    gainDb = haveLow && haveHigh ? (lowGain + highGain) / 2 : gainDb + step;
-    if (haveHigh && gainDb >= highGain) gainDb = highGain - kLossyMargin;
+    if (vantle::hasOutputGain(kind) && !outputGainSet) {
+      // The same samples into the encoder give the same stream; the output
+      // gain then moves both figures by exactly itself, so it can aim as
+      // close under the limit as a lossless file.
+      const double step = std::min(room - kTruePeakMargin, toTarget);
+      outputGainDb = std::floor((outputGainDb + step) * 256.0) / 256.0;
+      outputGainSet = true;
+      continue;
+    }
+    gains.push_back(gainDb);
+    overs.push_back(tried.after.truePeak - total);
+    std::vector<double> sorted = overs;
+    std::sort(sorted.begin(), sorted.end());
+    const std::size_t middle = sorted.size() / 2;
+    const double typical =
+        sorted.size() % 2 == 1 ? sorted[middle] : (sorted[middle - 1] + sorted[middle]) / 2;
+    // The middle of the window under the limit with the typical overs, or
+    // what would have met the target (without one, no more than the gain
+    // tried) if that is less.
+    double next = std::min(o.truePeakLimit - kLossyMargin - typical, total + toTarget);
+    next -= outputGainDb;
+    // The same gain gives the same file: each try gets one of its own.
+    for (bool repeated = true; repeated;) {
+      repeated = false;
+      for (const double g : gains) {
+        if (std::fabs(g - next) < kLossyDistinct) {
+          next -= 2 * kLossyDistinct;
+          repeated = true;
+        }
+      }
+    }
+    gainDb = next;
   }
   if (ok && best < 0) {
     ok = false;
