@@ -9,12 +9,17 @@
 #include <atomic>
 #include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
+#include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 extern "C" {
@@ -232,6 +237,109 @@ struct Progress {
   }
 };
 
+// Hands blocks of frames to a second thread, which gives each, in the
+// order handed, to one of two sinks (the input's and the output's): the
+// chain then runs beside the meters and the encoder instead of taking turns
+// with them. Every sink still sees its blocks in order, so the results are
+// those of one thread.
+class SinkThread {
+ public:
+  using Sink = std::function<bool(float* samples, long long frames, std::string& error)>;
+  enum Which { input = 0, output = 1 };
+
+  SinkThread(Sink forInput, Sink forOutput, int channels)
+      : sinks_{std::move(forInput), std::move(forOutput)},
+        channels_(channels),
+        thread_([this]() { run(); }) {}
+  ~SinkThread() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      stopping_ = true;
+      queue_.clear();  // after a failure or an interruption nothing more is wanted
+    }
+    changed_.notify_all();
+    thread_.join();
+  }
+  SinkThread(const SinkThread&) = delete;
+  SinkThread& operator=(const SinkThread&) = delete;
+
+  // Queues a copy of frames for a sink; false once a sink has failed.
+  bool put(Which which, const float* samples, long long frames) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait(lock, [this]() { return failed_ || queue_.size() < kDepth; });
+    if (failed_) return false;
+    Item item{which, frames, {}};
+    if (!spare_.empty()) {
+      item.samples = std::move(spare_.back());
+      spare_.pop_back();
+    }
+    lock.unlock();
+    item.samples.assign(samples, samples + frames * channels_);
+    lock.lock();
+    queue_.push_back(std::move(item));
+    lock.unlock();
+    changed_.notify_all();
+    return true;
+  }
+
+  // Waits until every block queued has been through its sink; false with
+  // the first sink's error.
+  bool drain(std::string& error) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait(lock, [this]() { return failed_ || (queue_.empty() && !busy_); });
+    if (failed_) error = error_;
+    return !failed_;
+  }
+
+ private:
+  // Blocks in flight: enough to ride out an uneven block, little memory.
+  static constexpr std::size_t kDepth = 8;
+  struct Item {
+    Which which;
+    long long frames;
+    std::vector<float> samples;
+  };
+
+  void run() {
+    for (;;) {
+      Item item;
+      {
+        std::unique_lock<std::mutex> lock(mutex_);
+        changed_.wait(lock, [this]() { return stopping_ || !queue_.empty(); });
+        if (queue_.empty()) return;
+        item = std::move(queue_.front());
+        queue_.pop_front();
+        busy_ = true;
+      }
+      std::string error;
+      const bool ok = sinks_[item.which](item.samples.data(), item.frames, error);
+      {
+        std::lock_guard<std::mutex> lock(mutex_);
+        busy_ = false;
+        if (!ok && !failed_) {
+          failed_ = true;
+          error_ = error;
+          queue_.clear();
+        }
+        spare_.push_back(std::move(item.samples));
+      }
+      changed_.notify_all();
+    }
+  }
+
+  Sink sinks_[2];
+  int channels_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::deque<Item> queue_;
+  std::vector<std::vector<float>> spare_;
+  bool stopping_ = false;
+  bool busy_ = false;
+  bool failed_ = false;
+  std::string error_;
+  std::thread thread_;  // last: it starts once everything above is ready
+};
+
 bool runPass(const Options& o, int forcedRate, double inputDb, double gain,
              vantle::Encoder* encoder, bool measureBefore, bool measureAfter,
              vantle::InputFacts& facts, int& rate, int& channels, PassResult& result,
@@ -269,12 +377,25 @@ bool runPass(const Options& o, int forcedRate, double inputDb, double gain,
       (measureAfter && !vantle::openMeter(after, channels, rate, error))) {
     return false;
   }
+  const auto gainF = static_cast<float>(gain);
+  const bool toOutput = measureAfter || encoder != nullptr;
+  auto toBefore = [&before](float* samples, long long n, std::string& e) {
+    return vantle::addFrames(before, samples, n, e);
+  };
+  auto toAfter = [&](float* samples, long long n, std::string& e) {
+    if (gain != 1.0) {
+      for (long long i = 0; i < n * channels; ++i) samples[i] *= gainF;
+    }
+    return (!measureAfter || vantle::addFrames(after, samples, n, e)) &&
+           (encoder == nullptr || vantle::writeFrames(*encoder, samples, n, e));
+  };
+  // Declared after the meters: it is stopped before they are closed.
+  SinkThread sinks(toBefore, toAfter, channels);
 
   std::vector<float> block(static_cast<std::size_t>(kBlockFrames) * channels);
   long long toDrop = result.latency;
   long long silence = result.latency;  // frames of silence still to feed at the end
   bool inputDone = false;
-  const auto gainF = static_cast<float>(gain);
   while (!inputDone || silence > 0) {
     if (gInterrupt != 0) {
       error = "interrupted";
@@ -285,8 +406,7 @@ bool runPass(const Options& o, int forcedRate, double inputDb, double gain,
       n = vantle::readFrames(decoder, block.data(), kBlockFrames, error);
       if (n < 0) return false;
       if (n == 0) inputDone = true;
-      if (n > 0 && measureBefore && !vantle::addFrames(before, block.data(), n, error))
-        return false;
+      if (n > 0 && measureBefore && !sinks.put(SinkThread::input, block.data(), n)) break;
       result.frames += n;
       progress.update(result.frames, totalFrames, rate);
     }
@@ -299,15 +419,11 @@ bool runPass(const Options& o, int forcedRate, double inputDb, double gain,
     processor->processBuffer(block.data(), n, channels);
     const long long skip = std::min(toDrop, n);
     toDrop -= skip;
-    float* kept = block.data() + skip * channels;
     const long long keep = n - skip;
-    if (keep == 0) continue;
-    if (gain != 1.0) {
-      for (long long i = 0; i < keep * channels; ++i) kept[i] *= gainF;
-    }
-    if (measureAfter && !vantle::addFrames(after, kept, keep, error)) return false;
-    if (encoder != nullptr && !vantle::writeFrames(*encoder, kept, keep, error)) return false;
+    if (keep == 0 || !toOutput) continue;
+    if (!sinks.put(SinkThread::output, block.data() + skip * channels, keep)) break;
   }
+  if (!sinks.drain(error)) return false;
   if (measureBefore) result.before = vantle::readMeter(before);
   if (measureAfter) result.after = vantle::readMeter(after);
   return true;
