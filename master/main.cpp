@@ -340,10 +340,41 @@ class SinkThread {
   std::thread thread_;  // last: it starts once everything above is ready
 };
 
+// Pass one's output, kept in a temporary file beside OUTPUT: pass two (and
+// every further encoding of a lossy file) reads the chain's samples back
+// instead of decoding and running the chain again, which is most of the
+// work. Where it cannot be written whole (no room, a file-size limit) pass
+// two runs the chain again, which gives the same samples.
+struct ChainCache {
+  static constexpr std::size_t kBufferBytes = 1 << 20;
+  std::string path;
+  FILE* file = nullptr;
+  bool written = false;  // holds the whole of the last pass one
+  std::vector<char> buffer;
+
+  ~ChainCache() { close(); }
+  void open(const std::string& name) {
+    close();
+    path = name;
+    file = std::fopen(path.c_str(), "w+b");
+    if (file != nullptr) {
+      buffer.resize(kBufferBytes);
+      std::setvbuf(file, buffer.data(), _IOFBF, buffer.size());
+    }
+  }
+  void close() {
+    if (file != nullptr) std::fclose(file);
+    file = nullptr;
+    written = false;
+    if (!path.empty()) std::remove(path.c_str());
+    path.clear();
+  }
+};
+
 bool runPass(const Options& o, int forcedRate, double inputDb, double gain,
              vantle::Encoder* encoder, bool measureBefore, bool measureAfter,
              vantle::InputFacts& facts, int& rate, int& channels, PassResult& result,
-             Progress& progress, std::string& error) {
+             Progress& progress, std::string& error, ChainCache* keep = nullptr) {
   vantle::Decoder decoder;
   struct DecoderCloser {
     vantle::Decoder& d;
@@ -378,7 +409,8 @@ bool runPass(const Options& o, int forcedRate, double inputDb, double gain,
     return false;
   }
   const auto gainF = static_cast<float>(gain);
-  const bool toOutput = measureAfter || encoder != nullptr;
+  const bool toOutput = measureAfter || encoder != nullptr || keep != nullptr;
+  bool kept = keep != nullptr && keep->file != nullptr;
   auto toBefore = [&before](float* samples, long long n, std::string& e) {
     return vantle::addFrames(before, samples, n, e);
   };
@@ -386,6 +418,8 @@ bool runPass(const Options& o, int forcedRate, double inputDb, double gain,
     if (gain != 1.0) {
       for (long long i = 0; i < n * channels; ++i) samples[i] *= gainF;
     }
+    const auto count = static_cast<std::size_t>(n * channels);
+    kept = kept && std::fwrite(samples, sizeof(float), count, keep->file) == count;
     return (!measureAfter || vantle::addFrames(after, samples, n, e)) &&
            (encoder == nullptr || vantle::writeFrames(*encoder, samples, n, e));
   };
@@ -424,8 +458,41 @@ bool runPass(const Options& o, int forcedRate, double inputDb, double gain,
     if (!sinks.put(SinkThread::output, block.data() + skip * channels, keep)) break;
   }
   if (!sinks.drain(error)) return false;
+  if (keep != nullptr) keep->written = kept && std::fflush(keep->file) == 0;
   if (measureBefore) result.before = vantle::readMeter(before);
   if (measureAfter) result.after = vantle::readMeter(after);
+  return true;
+}
+
+// Pass two from pass one's kept output: its frames times gain, written.
+bool replayPass(ChainCache& cache, const PassResult& first, int rate, int channels, double gain,
+                vantle::Encoder& encoder, PassResult& result, Progress& progress,
+                std::string& error) {
+  result.latency = first.latency;
+  std::vector<float> block(static_cast<std::size_t>(kBlockFrames) * channels);
+  const auto gainF = static_cast<float>(gain);
+  if (std::fseek(cache.file, 0, SEEK_SET) != 0) {
+    error = std::string("cannot read back the first pass: ") + std::strerror(errno);
+    return false;
+  }
+  while (result.frames < first.frames) {
+    if (gInterrupt != 0) {
+      error = "interrupted";
+      return false;
+    }
+    const long long n = std::min(kBlockFrames, first.frames - result.frames);
+    const auto count = static_cast<std::size_t>(n * channels);
+    if (std::fread(block.data(), sizeof(float), count, cache.file) != count) {
+      error = "cannot read back the first pass";
+      return false;
+    }
+    if (gain != 1.0) {
+      for (std::size_t i = 0; i < count; ++i) block[i] *= gainF;
+    }
+    if (!vantle::writeFrames(encoder, block.data(), n, error)) return false;
+    result.frames += n;
+    progress.update(result.frames, first.frames, rate);
+  }
   return true;
 }
 
@@ -576,18 +643,23 @@ int main(int argc, char** argv) {
       o.haveInputDb ? o.inputDb : vantle::Processor::defaultSettings(o.mode).inputGainDb;
   double gainDb = 0;
   std::string decidedBy = "none";
+  ChainCache cache;
   if (o.haveTarget) {
     vantle::OutputKind firstKind;
     vantle::outputKindFor(o.output, firstKind);
     for (int round = 0;; ++round) {
       first = PassResult{};
+      cache.open(temporaryBeside(o.output, "-chain"));
       progress.begin(round == 0 ? "pass 1 of 2" : "pass 1 of 2, more input gain");
-      const bool passed = runPass(o, vantle::requiredRate(firstKind), inputDb, 1.0, nullptr,
-                                  round == 0, true, facts, rate, channels, first, progress, error);
+      const bool passed =
+          runPass(o, vantle::requiredRate(firstKind), inputDb, 1.0, nullptr, round == 0, true,
+                  facts, rate, channels, first, progress, error, &cache);
       progress.end();
       if (!passed) {
         return fail(error, error == "interrupted" ? kExitInterrupted : kExitFailure);
       }
+      // A file that could not be kept whole gives its room back to OUTPUT.
+      if (!cache.written) cache.close();
       if (round == 0) before = first.before;
       const double toTarget = o.targetLufs - first.after.integrated;
       const double toLimit = o.truePeakLimit - kTruePeakMargin - first.after.truePeak;
@@ -650,9 +722,14 @@ int main(int argc, char** argv) {
                      (attempt > 0 ? ", encoding " + std::to_string(attempt + 1) : ""));
       // A lossy file is measured as written; a lossless one after a first
       // pass is that pass's measurement moved by the gain.
-      ok = runPass(o, forcedRate, inputDb, std::pow(10.0, gainDb / 20.0), &encoder, !o.haveTarget,
-                   !o.haveTarget && !vantle::isLossy(kind), facts, rate, channels, tried, progress,
-                   error);
+      const double gain = std::pow(10.0, gainDb / 20.0);
+      if (cache.written) {
+        ok = replayPass(cache, first, rate, channels, gain, encoder, tried, progress, error);
+      } else {
+        ok = runPass(o, forcedRate, inputDb, gain, &encoder, !o.haveTarget,
+                     !o.haveTarget && !vantle::isLossy(kind), facts, rate, channels, tried,
+                     progress, error);
+      }
       if (ok && o.haveTarget && !vantle::isLossy(kind)) tried.after = shifted(first.after, gainDb);
       progress.end();
     }
