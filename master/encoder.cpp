@@ -18,6 +18,7 @@ namespace {
 
 constexpr double kInt24Scale = 8388608.0;  // 2^23
 constexpr int kDefaultFrameSize = 4096;
+constexpr double kOutputGainSteps = 256.0;  // per dB
 
 // Uniform in [0, 1), from a fixed seed: the same input gives the same file.
 double nextUniform(std::uint32_t& state) {
@@ -121,10 +122,12 @@ bool isLossy(OutputKind kind) {
   return kind == OutputKind::mp3 || kind == OutputKind::m4a || kind == OutputKind::opus;
 }
 
+bool hasOutputGain(OutputKind kind) { return kind == OutputKind::opus; }
+
 int requiredRate(OutputKind kind) { return kind == OutputKind::opus ? 48000 : 0; }
 
 bool openEncoder(Encoder& e, const std::string& path, OutputKind kind, bool asFloat, int rate,
-                 int channels, std::string& error) {
+                 int channels, std::string& error, double outputGainDb) {
   // Container, encoder and bit rate (per channel, for the lossy ones).
   const char* muxer = "flac";
   const char* encoderName = "flac";
@@ -190,6 +193,20 @@ bool openEncoder(Encoder& e, const std::string& path, OutputKind kind, bool asFl
   }
   status = avcodec_parameters_from_context(stream->codecpar, e.codec);
   stream->time_base = e.codec->time_base;
+  if (status >= 0 && hasOutputGain(kind) && outputGainDb != 0) {
+    // The identification header the muxer writes as it is: bytes 16 and 17
+    // hold the output gain, a signed little-endian count of 1/256 dB.
+    AVCodecParameters* p = stream->codecpar;
+    const double steps = std::floor(outputGainDb * kOutputGainSteps);
+    if (p->extradata == nullptr || p->extradata_size < 19 ||
+        std::memcmp(p->extradata, "OpusHead", 8) != 0 || !(steps >= -32768 && steps <= 32767)) {
+      error = "cannot set the output gain";
+      return false;
+    }
+    const auto value = static_cast<std::uint16_t>(static_cast<std::int16_t>(steps));
+    p->extradata[16] = static_cast<std::uint8_t>(value & 0xFF);
+    p->extradata[17] = static_cast<std::uint8_t>(value >> 8);
+  }
   if (status >= 0) status = avio_open(&e.format->pb, path.c_str(), AVIO_FLAG_WRITE);
   if (status < 0) {
     error = mediaError("cannot create the output", status);

@@ -40,10 +40,16 @@ struct Encoder {
   std::int64_t pts = 0;  // frames encoded so far
 };
 
+// Whether kind carries a gain its decoders apply to everything they decode
+// (Opus's output gain, in 1/256 dB): a level set there is exact, where one
+// set before the encoder moves its quantised output in jumps.
+bool hasOutputGain(OutputKind kind);
+
 // Opens path (the temporary file) for kind at rate with 1 or 2 channels;
-// asFloat picks 32-bit float for WAV.
+// asFloat picks 32-bit float for WAV; outputGainDb is written as the file's
+// output gain where hasOutputGain(kind), rounded down to its step.
 bool openEncoder(Encoder& e, const std::string& path, OutputKind kind, bool asFloat, int rate,
-                 int channels, std::string& error);
+                 int channels, std::string& error, double outputGainDb = 0);
 
 // Encodes interleaved frames.
 bool writeFrames(Encoder& e, const float* samples, long long frames, std::string& error);

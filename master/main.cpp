@@ -5,15 +5,21 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
+#include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 extern "C" {
@@ -63,8 +69,12 @@ constexpr int kLossyAttempts = 8;
 // of the target, pass one runs again with more input gain, at most this often.
 constexpr double kInputGainShortfall = 1.0;
 constexpr int kInputGainRounds = 3;
+// A lossy try is kept when it lands within this many dB under the limit or
+// LU of the target; the next one aims this far under the limit.
 constexpr double kLossyTolerance = 0.1;
 constexpr double kLossyMargin = 0.05;
+// Gains closer than this give the same encoding.
+constexpr double kLossyDistinct = 0.005;
 
 std::atomic<int> gInterrupt{0};
 void onSignal(int signal) { gInterrupt = signal; }
@@ -227,10 +237,144 @@ struct Progress {
   }
 };
 
+// Hands blocks of frames to a second thread, which gives each, in the
+// order handed, to one of two sinks (the input's and the output's): the
+// chain then runs beside the meters and the encoder instead of taking turns
+// with them. Every sink still sees its blocks in order, so the results are
+// those of one thread.
+class SinkThread {
+ public:
+  using Sink = std::function<bool(float* samples, long long frames, std::string& error)>;
+  enum Which { input = 0, output = 1 };
+
+  SinkThread(Sink forInput, Sink forOutput, int channels)
+      : sinks_{std::move(forInput), std::move(forOutput)},
+        channels_(channels),
+        thread_([this]() { run(); }) {}
+  ~SinkThread() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      stopping_ = true;
+      queue_.clear();  // after a failure or an interruption nothing more is wanted
+    }
+    changed_.notify_all();
+    thread_.join();
+  }
+  SinkThread(const SinkThread&) = delete;
+  SinkThread& operator=(const SinkThread&) = delete;
+
+  // Queues a copy of frames for a sink; false once a sink has failed.
+  bool put(Which which, const float* samples, long long frames) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait(lock, [this]() { return failed_ || queue_.size() < kDepth; });
+    if (failed_) return false;
+    Item item{which, frames, {}};
+    if (!spare_.empty()) {
+      item.samples = std::move(spare_.back());
+      spare_.pop_back();
+    }
+    lock.unlock();
+    item.samples.assign(samples, samples + frames * channels_);
+    lock.lock();
+    queue_.push_back(std::move(item));
+    lock.unlock();
+    changed_.notify_all();
+    return true;
+  }
+
+  // Waits until every block queued has been through its sink; false with
+  // the first sink's error.
+  bool drain(std::string& error) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait(lock, [this]() { return failed_ || (queue_.empty() && !busy_); });
+    if (failed_) error = error_;
+    return !failed_;
+  }
+
+ private:
+  // Blocks in flight: enough to ride out an uneven block, little memory.
+  static constexpr std::size_t kDepth = 8;
+  struct Item {
+    Which which;
+    long long frames;
+    std::vector<float> samples;
+  };
+
+  void run() {
+    for (;;) {
+      Item item;
+      {
+        std::unique_lock<std::mutex> lock(mutex_);
+        changed_.wait(lock, [this]() { return stopping_ || !queue_.empty(); });
+        if (queue_.empty()) return;
+        item = std::move(queue_.front());
+        queue_.pop_front();
+        busy_ = true;
+      }
+      std::string error;
+      const bool ok = sinks_[item.which](item.samples.data(), item.frames, error);
+      {
+        std::lock_guard<std::mutex> lock(mutex_);
+        busy_ = false;
+        if (!ok && !failed_) {
+          failed_ = true;
+          error_ = error;
+          queue_.clear();
+        }
+        spare_.push_back(std::move(item.samples));
+      }
+      changed_.notify_all();
+    }
+  }
+
+  Sink sinks_[2];
+  int channels_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::deque<Item> queue_;
+  std::vector<std::vector<float>> spare_;
+  bool stopping_ = false;
+  bool busy_ = false;
+  bool failed_ = false;
+  std::string error_;
+  std::thread thread_;  // last: it starts once everything above is ready
+};
+
+// Pass one's output, kept in a temporary file beside OUTPUT: pass two (and
+// every further encoding of a lossy file) reads the chain's samples back
+// instead of decoding and running the chain again, which is most of the
+// work. Where it cannot be written whole (no room, a file-size limit) pass
+// two runs the chain again, which gives the same samples.
+struct ChainCache {
+  static constexpr std::size_t kBufferBytes = 1 << 20;
+  std::string path;
+  FILE* file = nullptr;
+  bool written = false;  // holds the whole of the last pass one
+  std::vector<char> buffer;
+
+  ~ChainCache() { close(); }
+  void open(const std::string& name) {
+    close();
+    path = name;
+    file = std::fopen(path.c_str(), "w+b");
+    if (file != nullptr) {
+      buffer.resize(kBufferBytes);
+      std::setvbuf(file, buffer.data(), _IOFBF, buffer.size());
+    }
+  }
+  void close() {
+    if (file != nullptr) std::fclose(file);
+    file = nullptr;
+    written = false;
+    if (!path.empty()) std::remove(path.c_str());
+    path.clear();
+  }
+};
+
 bool runPass(const Options& o, int forcedRate, double inputDb, double gain,
              vantle::Encoder* encoder, bool measureBefore, bool measureAfter,
              vantle::InputFacts& facts, int& rate, int& channels, PassResult& result,
-             Progress& progress, std::string& error) {
+             Progress& progress, std::string& error, ChainCache* keep = nullptr) {
   vantle::Decoder decoder;
   struct DecoderCloser {
     vantle::Decoder& d;
@@ -264,12 +408,28 @@ bool runPass(const Options& o, int forcedRate, double inputDb, double gain,
       (measureAfter && !vantle::openMeter(after, channels, rate, error))) {
     return false;
   }
+  const auto gainF = static_cast<float>(gain);
+  const bool toOutput = measureAfter || encoder != nullptr || keep != nullptr;
+  bool kept = keep != nullptr && keep->file != nullptr;
+  auto toBefore = [&before](float* samples, long long n, std::string& e) {
+    return vantle::addFrames(before, samples, n, e);
+  };
+  auto toAfter = [&](float* samples, long long n, std::string& e) {
+    if (gain != 1.0) {
+      for (long long i = 0; i < n * channels; ++i) samples[i] *= gainF;
+    }
+    const auto count = static_cast<std::size_t>(n * channels);
+    kept = kept && std::fwrite(samples, sizeof(float), count, keep->file) == count;
+    return (!measureAfter || vantle::addFrames(after, samples, n, e)) &&
+           (encoder == nullptr || vantle::writeFrames(*encoder, samples, n, e));
+  };
+  // Declared after the meters: it is stopped before they are closed.
+  SinkThread sinks(toBefore, toAfter, channels);
 
   std::vector<float> block(static_cast<std::size_t>(kBlockFrames) * channels);
   long long toDrop = result.latency;
   long long silence = result.latency;  // frames of silence still to feed at the end
   bool inputDone = false;
-  const auto gainF = static_cast<float>(gain);
   while (!inputDone || silence > 0) {
     if (gInterrupt != 0) {
       error = "interrupted";
@@ -280,8 +440,7 @@ bool runPass(const Options& o, int forcedRate, double inputDb, double gain,
       n = vantle::readFrames(decoder, block.data(), kBlockFrames, error);
       if (n < 0) return false;
       if (n == 0) inputDone = true;
-      if (n > 0 && measureBefore && !vantle::addFrames(before, block.data(), n, error))
-        return false;
+      if (n > 0 && measureBefore && !sinks.put(SinkThread::input, block.data(), n)) break;
       result.frames += n;
       progress.update(result.frames, totalFrames, rate);
     }
@@ -294,17 +453,46 @@ bool runPass(const Options& o, int forcedRate, double inputDb, double gain,
     processor->processBuffer(block.data(), n, channels);
     const long long skip = std::min(toDrop, n);
     toDrop -= skip;
-    float* kept = block.data() + skip * channels;
     const long long keep = n - skip;
-    if (keep == 0) continue;
-    if (gain != 1.0) {
-      for (long long i = 0; i < keep * channels; ++i) kept[i] *= gainF;
-    }
-    if (measureAfter && !vantle::addFrames(after, kept, keep, error)) return false;
-    if (encoder != nullptr && !vantle::writeFrames(*encoder, kept, keep, error)) return false;
+    if (keep == 0 || !toOutput) continue;
+    if (!sinks.put(SinkThread::output, block.data() + skip * channels, keep)) break;
   }
+  if (!sinks.drain(error)) return false;
+  if (keep != nullptr) keep->written = kept && std::fflush(keep->file) == 0;
   if (measureBefore) result.before = vantle::readMeter(before);
   if (measureAfter) result.after = vantle::readMeter(after);
+  return true;
+}
+
+// Pass two from pass one's kept output: its frames times gain, written.
+bool replayPass(ChainCache& cache, const PassResult& first, int rate, int channels, double gain,
+                vantle::Encoder& encoder, PassResult& result, Progress& progress,
+                std::string& error) {
+  result.latency = first.latency;
+  std::vector<float> block(static_cast<std::size_t>(kBlockFrames) * channels);
+  const auto gainF = static_cast<float>(gain);
+  if (std::fseek(cache.file, 0, SEEK_SET) != 0) {
+    error = std::string("cannot read back the first pass: ") + std::strerror(errno);
+    return false;
+  }
+  while (result.frames < first.frames) {
+    if (gInterrupt != 0) {
+      error = "interrupted";
+      return false;
+    }
+    const long long n = std::min(kBlockFrames, first.frames - result.frames);
+    const auto count = static_cast<std::size_t>(n * channels);
+    if (std::fread(block.data(), sizeof(float), count, cache.file) != count) {
+      error = "cannot read back the first pass";
+      return false;
+    }
+    if (gain != 1.0) {
+      for (std::size_t i = 0; i < count; ++i) block[i] *= gainF;
+    }
+    if (!vantle::writeFrames(encoder, block.data(), n, error)) return false;
+    result.frames += n;
+    progress.update(result.frames, first.frames, rate);
+  }
   return true;
 }
 
@@ -455,18 +643,23 @@ int main(int argc, char** argv) {
       o.haveInputDb ? o.inputDb : vantle::Processor::defaultSettings(o.mode).inputGainDb;
   double gainDb = 0;
   std::string decidedBy = "none";
+  ChainCache cache;
   if (o.haveTarget) {
     vantle::OutputKind firstKind;
     vantle::outputKindFor(o.output, firstKind);
     for (int round = 0;; ++round) {
       first = PassResult{};
+      cache.open(temporaryBeside(o.output, "-chain"));
       progress.begin(round == 0 ? "pass 1 of 2" : "pass 1 of 2, more input gain");
-      const bool passed = runPass(o, vantle::requiredRate(firstKind), inputDb, 1.0, nullptr,
-                                  round == 0, true, facts, rate, channels, first, progress, error);
+      const bool passed =
+          runPass(o, vantle::requiredRate(firstKind), inputDb, 1.0, nullptr, round == 0, true,
+                  facts, rate, channels, first, progress, error, &cache);
       progress.end();
       if (!passed) {
         return fail(error, error == "interrupted" ? kExitInterrupted : kExitFailure);
       }
+      // A file that could not be kept whole gives its room back to OUTPUT.
+      if (!cache.written) cache.close();
       if (round == 0) before = first.before;
       const double toTarget = o.targetLufs - first.after.integrated;
       const double toLimit = o.truePeakLimit - kTruePeakMargin - first.after.truePeak;
@@ -487,12 +680,15 @@ int main(int argc, char** argv) {
   }
 
   // Pass two (the only pass without a target): process, gain and write. A
-  // lossy file is measured as written. Its encoder moves both figures (its
-  // low-pass lowers true peaks, its own overs raise them), and not in
-  // proportion to the gain, so when a limit applies the gain is searched:
-  // each try is written to its own temporary file, a try above the limit
-  // bounds the gain from above, one below it from below, and the best try
-  // that is not above the limit (the one nearest the target) is kept.
+  // lossy file is measured as written. Its encoder quantises: the level it
+  // writes moves in jumps, not with the gain, and its own overs come and go
+  // with the smallest change of it, so when a limit applies each try is
+  // written to its own temporary file and measured, and the best one that
+  // is not above the limit (the one nearest the target) is kept. A format
+  // with an output gain (Opus) is then written once more with the same
+  // samples and that gain set to what the try missed by, which its decoders
+  // apply exactly. Otherwise the next try aims the middle of the window
+  // under the limit with the overs the tries so far typically added.
   vantle::OutputKind kind;
   vantle::outputKindFor(o.output, kind);
   const int forcedRate = vantle::requiredRate(kind);
@@ -502,10 +698,10 @@ int main(int argc, char** argv) {
   int best = -1;  // index into temporaries of the try that is kept
   double bestGain = 0;
   double bestScore = 0;
-  bool haveLow = false;
-  bool haveHigh = false;
-  double lowGain = 0;
-  double highGain = 0;
+  double outputGainDb = 0;    // in the file, for a format that has one
+  std::vector<double> gains;  // the gain before the encoder of every try
+  std::vector<double> overs;  // each try's true peak less the gain it was written with
+  bool outputGainSet = false;
   // The encoder needs the rate and channels before the first frame.
   vantle::Decoder probe;
   bool ok = vantle::openDecoder(probe, o.input, error, forcedRate);
@@ -516,16 +712,24 @@ int main(int argc, char** argv) {
     const std::string temporary = temporaryBeside(o.output, "-" + std::to_string(attempt));
     temporaries.push_back(temporary);
     vantle::Encoder encoder;
-    if (ok) ok = vantle::openEncoder(encoder, temporary, kind, o.asFloat, rate, channels, error);
+    if (ok) {
+      ok = vantle::openEncoder(encoder, temporary, kind, o.asFloat, rate, channels, error,
+                               outputGainDb);
+    }
     PassResult tried;
     if (ok) {
       progress.begin(std::string(o.haveTarget ? "pass 2 of 2" : "processing") +
                      (attempt > 0 ? ", encoding " + std::to_string(attempt + 1) : ""));
       // A lossy file is measured as written; a lossless one after a first
       // pass is that pass's measurement moved by the gain.
-      ok = runPass(o, forcedRate, inputDb, std::pow(10.0, gainDb / 20.0), &encoder, !o.haveTarget,
-                   !o.haveTarget && !vantle::isLossy(kind), facts, rate, channels, tried, progress,
-                   error);
+      const double gain = std::pow(10.0, gainDb / 20.0);
+      if (cache.written) {
+        ok = replayPass(cache, first, rate, channels, gain, encoder, tried, progress, error);
+      } else {
+        ok = runPass(o, forcedRate, inputDb, gain, &encoder, !o.haveTarget,
+                     !o.haveTarget && !vantle::isLossy(kind), facts, rate, channels, tried,
+                     progress, error);
+      }
       if (ok && o.haveTarget && !vantle::isLossy(kind)) tried.after = shifted(first.after, gainDb);
       progress.end();
     }
@@ -538,30 +742,53 @@ int main(int argc, char** argv) {
       best = attempt;
       break;
     }
+    const double total = gainDb + outputGainDb;
     const double room = o.truePeakLimit - tried.after.truePeak;
     const double toTarget = o.haveTarget ? o.targetLufs - tried.after.integrated : 0.0;
     if (room >= 0) {
       // Under the limit: the try nearest the target (without a target, the
       // loudest) is the one to keep.
-      const double score = o.haveTarget ? std::fabs(toTarget) : -gainDb;
+      const double score = o.haveTarget ? std::fabs(toTarget) : -total;
       if (best < 0 || score < bestScore) {
         second = tried;
         best = attempt;
-        bestGain = gainDb;
+        bestGain = total;
         bestScore = score;
       }
-      if (std::fabs(toTarget) < kLossyTolerance || room < kLossyTolerance) break;
-      haveLow = true;
-      lowGain = gainDb;
-    } else {
-      haveHigh = true;
-      highGain = gainDb;
+      if (std::fabs(toTarget) < kLossyTolerance || room <= kLossyTolerance) break;
     }
-    // The next try: halfway between the bounds once there are both, else
-    // by what the last try missed.
-    const double step = std::min(room - kLossyMargin, o.haveTarget ? toTarget : 0.0);
-    gainDb = haveLow && haveHigh ? (lowGain + highGain) / 2 : gainDb + step;
-    if (haveHigh && gainDb >= highGain) gainDb = highGain - kLossyMargin;
+    if (vantle::hasOutputGain(kind) && !outputGainSet) {
+      // The same samples into the encoder give the same stream; the output
+      // gain then moves both figures by exactly itself, so it can aim as
+      // close under the limit as a lossless file.
+      const double step = std::min(room - kTruePeakMargin, toTarget);
+      outputGainDb = std::floor((outputGainDb + step) * 256.0) / 256.0;
+      outputGainSet = true;
+      continue;
+    }
+    gains.push_back(gainDb);
+    overs.push_back(tried.after.truePeak - total);
+    std::vector<double> sorted = overs;
+    std::sort(sorted.begin(), sorted.end());
+    const std::size_t middle = sorted.size() / 2;
+    const double typical =
+        sorted.size() % 2 == 1 ? sorted[middle] : (sorted[middle - 1] + sorted[middle]) / 2;
+    // The middle of the window under the limit with the typical overs, or
+    // what would have met the target (without one, no more than the gain
+    // tried) if that is less.
+    double next = std::min(o.truePeakLimit - kLossyMargin - typical, total + toTarget);
+    next -= outputGainDb;
+    // The same gain gives the same file: each try gets one of its own.
+    for (bool repeated = true; repeated;) {
+      repeated = false;
+      for (const double g : gains) {
+        if (std::fabs(g - next) < kLossyDistinct) {
+          next -= 2 * kLossyDistinct;
+          repeated = true;
+        }
+      }
+    }
+    gainDb = next;
   }
   if (ok && best < 0) {
     ok = false;
