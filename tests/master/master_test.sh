@@ -134,11 +134,16 @@ while read -r input mode target limit out; do
   peak=$(grep -A1 'True peak' <<<"$meter" | sed -n 's/.*Peak: *\(-\?[0-9.]*\) dBFS/\1/p' | tail -1)
   decided=$(json r.json "d['decided_by']")
   case "$target" in podcast) lufs=-16 ;; stream) lufs=-14 ;; broadcast) lufs=-23 ;; *) lufs=$target ;; esac
+  # MP3 and AAC quantise their level and add overs that jump with the
+  # smallest change of gain, and have no fine gain of their own: a file of
+  # theirs that the limit decides is under it, not always within 0.1 dB.
+  near=0.1
+  case "$out" in *.mp3 | *.m4a) near=0.5 ;; esac
   verdict=$(python3 -c "
-i, p, t, l = $integrated, $peak, $lufs, $limit
+i, p, t, l, near = $integrated, $peak, $lufs, $limit, $near
 if p > l + 0.05: print('true peak %.1f above the limit %.1f' % (p, l))
 elif abs(i - t) <= 0.5: print('ok')
-elif round(abs(p - l), 6) <= 0.1: print('ok')  # the meter prints one decimal
+elif round(abs(p - l), 6) <= near: print('ok')  # the meter prints one decimal
 else: print('%.1f LUFS and %.1f dBTP: neither on target nor at the limit' % (i, p))")
   if [ "$verdict" = ok ]; then
     echo "$input -> $out, $mode --target $target: $integrated LUFS, $peak dBTP ($decided, $(json r.json "d['encodings_tried']") encoding(s))"
