@@ -33,34 +33,30 @@ endif()
 include(GNUInstallDirs)
 set(docdir ${CMAKE_INSTALL_DATAROOTDIR}/doc/vantle)
 
-# The man page, written in scdoc and made into roff at build time.
+# The man pages, written in scdoc and made into roff at build time.
 find_program(VANTLE_SCDOC scdoc)
 find_program(VANTLE_GZIP gzip REQUIRED)
-if(VANTLE_SCDOC)
-  configure_file(${PROJECT_SOURCE_DIR}/tool/doc/vantle-tonbrel.1.scd.in ${doc}/vantle-tonbrel.1.scd
-                 @ONLY)
+set(pages)
+# man_page(NAME SOURCE COMPONENT): NAME.1.gz from the scdoc SOURCE, installed
+# with the package of COMPONENT.
+function(man_page name source component)
+  configure_file(${source} ${doc}/${name}.1.scd @ONLY)
   add_custom_command(
-    OUTPUT ${doc}/vantle-tonbrel.1.gz
-    COMMAND ${VANTLE_SCDOC} < ${doc}/vantle-tonbrel.1.scd > ${doc}/vantle-tonbrel.1
-    COMMAND ${VANTLE_GZIP} -9nf ${doc}/vantle-tonbrel.1
-    DEPENDS ${doc}/vantle-tonbrel.1.scd
-    COMMENT "Man page vantle-tonbrel(1)")
-  set(pages ${doc}/vantle-tonbrel.1.gz)
+    OUTPUT ${doc}/${name}.1.gz
+    COMMAND ${VANTLE_SCDOC} < ${doc}/${name}.1.scd > ${doc}/${name}.1
+    COMMAND ${VANTLE_GZIP} -9nf ${doc}/${name}.1
+    DEPENDS ${doc}/${name}.1.scd
+    COMMENT "Man page ${name}(1)")
+  install(FILES ${doc}/${name}.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1
+          COMPONENT ${component})
+  set(pages ${pages} ${doc}/${name}.1.gz PARENT_SCOPE)
+endfunction()
+if(VANTLE_SCDOC)
+  man_page(vantle-tonbrel ${PROJECT_SOURCE_DIR}/tool/doc/vantle-tonbrel.1.scd.in tool)
   if(TARGET vantle-master)
-    configure_file(${PROJECT_SOURCE_DIR}/master/doc/vantle-master.1.scd.in
-                   ${doc}/vantle-master.1.scd @ONLY)
-    add_custom_command(
-      OUTPUT ${doc}/vantle-master.1.gz
-      COMMAND ${VANTLE_SCDOC} < ${doc}/vantle-master.1.scd > ${doc}/vantle-master.1
-      COMMAND ${VANTLE_GZIP} -9nf ${doc}/vantle-master.1
-      DEPENDS ${doc}/vantle-master.1.scd
-      COMMENT "Man page vantle-master(1)")
-    list(APPEND pages ${doc}/vantle-master.1.gz)
-    install(FILES ${doc}/vantle-master.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1
-            COMPONENT master)
+    man_page(vantle-master ${PROJECT_SOURCE_DIR}/master/doc/vantle-master.1.scd.in master)
   endif()
   add_custom_target(man-pages ALL DEPENDS ${pages})
-  install(FILES ${doc}/vantle-tonbrel.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT tool)
 else()
   message(STATUS "scdoc not found: no man pages (the packages need them)")
 endif()
