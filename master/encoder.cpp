@@ -124,6 +124,10 @@ bool isLossy(OutputKind kind) {
 
 bool hasOutputGain(OutputKind kind) { return kind == OutputKind::opus; }
 
+double writableOutputGain(double gainDb) {
+  return std::floor(gainDb * kOutputGainSteps) / kOutputGainSteps;
+}
+
 int requiredRate(OutputKind kind) { return kind == OutputKind::opus ? 48000 : 0; }
 
 bool openEncoder(Encoder& e, const std::string& path, OutputKind kind, bool asFloat, int rate,
@@ -197,7 +201,7 @@ bool openEncoder(Encoder& e, const std::string& path, OutputKind kind, bool asFl
     // The identification header the muxer writes as it is: bytes 16 and 17
     // hold the output gain, a signed little-endian count of 1/256 dB.
     AVCodecParameters* p = stream->codecpar;
-    const double steps = std::floor(outputGainDb * kOutputGainSteps);
+    const double steps = writableOutputGain(outputGainDb) * kOutputGainSteps;
     if (p->extradata == nullptr || p->extradata_size < 19 ||
         std::memcmp(p->extradata, "OpusHead", 8) != 0 || !(steps >= -32768 && steps <= 32767)) {
       error = "cannot set the output gain";

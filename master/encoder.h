@@ -45,6 +45,9 @@ struct Encoder {
 // set before the encoder moves its quantised output in jumps.
 bool hasOutputGain(OutputKind kind);
 
+// The output gain a file can carry nearest under gainDb: whole 1/256 dB.
+double writableOutputGain(double gainDb);
+
 // Opens path (the temporary file) for kind at rate with 1 or 2 channels;
 // asFloat picks 32-bit float for WAV; outputGainDb is written as the file's
 // output gain where hasOutputGain(kind), rounded down to its step.

@@ -371,6 +371,13 @@ struct ChainCache {
   }
 };
 
+// Multiplies count samples by a static gain (none to do at 1).
+void applyGain(float* samples, long long count, double gain) {
+  if (gain == 1.0) return;
+  const auto g = static_cast<float>(gain);
+  for (long long i = 0; i < count; ++i) samples[i] *= g;
+}
+
 bool runPass(const Options& o, int forcedRate, double inputDb, double gain,
              vantle::Encoder* encoder, bool measureBefore, bool measureAfter,
              vantle::InputFacts& facts, int& rate, int& channels, PassResult& result,
@@ -408,16 +415,13 @@ bool runPass(const Options& o, int forcedRate, double inputDb, double gain,
       (measureAfter && !vantle::openMeter(after, channels, rate, error))) {
     return false;
   }
-  const auto gainF = static_cast<float>(gain);
   const bool toOutput = measureAfter || encoder != nullptr || keep != nullptr;
   bool kept = keep != nullptr && keep->file != nullptr;
   auto toBefore = [&before](float* samples, long long n, std::string& e) {
     return vantle::addFrames(before, samples, n, e);
   };
   auto toAfter = [&](float* samples, long long n, std::string& e) {
-    if (gain != 1.0) {
-      for (long long i = 0; i < n * channels; ++i) samples[i] *= gainF;
-    }
+    applyGain(samples, n * channels, gain);
     const auto count = static_cast<std::size_t>(n * channels);
     kept = kept && std::fwrite(samples, sizeof(float), count, keep->file) == count;
     return (!measureAfter || vantle::addFrames(after, samples, n, e)) &&
@@ -453,9 +457,9 @@ bool runPass(const Options& o, int forcedRate, double inputDb, double gain,
     processor->processBuffer(block.data(), n, channels);
     const long long skip = std::min(toDrop, n);
     toDrop -= skip;
-    const long long keep = n - skip;
-    if (keep == 0 || !toOutput) continue;
-    if (!sinks.put(SinkThread::output, block.data() + skip * channels, keep)) break;
+    const long long ready = n - skip;
+    if (ready == 0 || !toOutput) continue;
+    if (!sinks.put(SinkThread::output, block.data() + skip * channels, ready)) break;
   }
   if (!sinks.drain(error)) return false;
   if (keep != nullptr) keep->written = kept && std::fflush(keep->file) == 0;
@@ -470,7 +474,6 @@ bool replayPass(ChainCache& cache, const PassResult& first, int rate, int channe
                 std::string& error) {
   result.latency = first.latency;
   std::vector<float> block(static_cast<std::size_t>(kBlockFrames) * channels);
-  const auto gainF = static_cast<float>(gain);
   if (std::fseek(cache.file, 0, SEEK_SET) != 0) {
     error = std::string("cannot read back the first pass: ") + std::strerror(errno);
     return false;
@@ -486,9 +489,7 @@ bool replayPass(ChainCache& cache, const PassResult& first, int rate, int channe
       error = "cannot read back the first pass";
       return false;
     }
-    if (gain != 1.0) {
-      for (std::size_t i = 0; i < count; ++i) block[i] *= gainF;
-    }
+    applyGain(block.data(), n * channels, gain);
     if (!vantle::writeFrames(encoder, block.data(), n, error)) return false;
     result.frames += n;
     progress.update(result.frames, first.frames, rate);
@@ -762,7 +763,7 @@ int main(int argc, char** argv) {
       // gain then moves both figures by exactly itself, so it can aim as
       // close under the limit as a lossless file.
       const double step = std::min(room - kTruePeakMargin, toTarget);
-      outputGainDb = std::floor((outputGainDb + step) * 256.0) / 256.0;
+      outputGainDb = vantle::writableOutputGain(outputGainDb + step);
       outputGainSet = true;
       continue;
     }
