@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "engine/bands.h"
+#include "engine/dsp/block_rates.h"
 #include "engine/settings.h"
 #include "engine/stages/band_analysis.h"
 #include "engine/stages/band_gains.h"
@@ -69,11 +70,6 @@ struct ChainState {
   TruePeakLimiterState truePeak;
   LoadFeedbackState load;
 };
-
-// Frames that run through one stage before the next stage takes them: each
-// stage then keeps its coefficients and memories at hand for a run of
-// frames instead of fetching them again every frame.
-constexpr int kChainBlock = 16;
 
 // The block in flight: frame i of every array comes from the same input
 // frame. These are the signals and the per-frame values that travel from one

@@ -5,6 +5,11 @@
 
 namespace vantle {
 
+// Frames that run through one stage before the next stage takes them: each
+// stage then keeps its coefficients and memories at hand for a run of
+// frames instead of fetching them again every frame.
+constexpr int kChainBlock = 16;
+
 // Band analysis: the slow measurements, the scores and the equaliser gains.
 constexpr int kAnalysisBlock = 16;
 // Band analysis: the low-end equaliser redesigned from its gains.

@@ -9,11 +9,40 @@
 
 namespace vantle {
 
+namespace {
+
+// The soft knee's curve over a magnitude a above its start g: rises from g
+// towards g + r, which it never reaches.
+template <typename T>
+T kneeCurve(T a, double g, double r) {
+  return g + r * (1.0 - exponential(-(a - g) / r));
+}
+
+// Both lanes through the knee that starts at g; a lane at or under g passes
+// as it is. The curve runs side by side for both lanes, or not at all.
+DoublePair softKnee(DoublePair x, double g, double r) {
+  const double a0 = std::fabs(x[0]);
+  const double a1 = std::fabs(x[1]);
+  const bool over0 = a0 > g;
+  const bool over1 = a1 > g;
+  if (!over0 && !over1) return x;
+  const DoublePair c = kneeCurve(DoublePair{over0 ? a0 : g, over1 ? a1 : g}, g, r);
+  return DoublePair{over0 ? signOf(x[0]) * c[0] : x[0], over1 ? signOf(x[1]) * c[1] : x[1]};
+}
+
+}  // namespace
+
 double softKneeLimit(double x, double t, double knee) {
   const double ax = std::fabs(x);
   if (ax <= t) return x;
   const double k = maxOf(t * knee, 1e-6);
-  return signOf(x) * (t + k * (1.0 - exponential(-(ax - t) / k)));
+  return signOf(x) * kneeCurve(ax, t, k);
+}
+
+void softKneeLimitPair(double& left, double& right, double t, double knee) {
+  const DoublePair y = softKnee(DoublePair{left, right}, t, maxOf(t * knee, 1e-6));
+  left = y[0];
+  right = y[1];
 }
 
 double kneeClip(double x, double c, double mix, double knee) {
@@ -24,19 +53,51 @@ double kneeClip(double x, double c, double mix, double knee) {
   } else {
     const double g = (1.0 - 0.7 * knee) * c;
     const double r = maxOf(c - g, 1e-9);
-    if (ax > g) clipped = signOf(x) * (g + r * (1.0 - exponential(-(ax - g) / r)));
+    if (ax > g) clipped = signOf(x) * kneeCurve(ax, g, r);
   }
   return (1.0 - mix) * x + mix * clipped;
 }
 
-double errorFeedbackClip(ErrorClipState& s, double x, double t, double mix, double knee,
-                         double feedback, double coef) {
-  double g = softKneeLimit(x, t, knee);
+void kneeClipPair(double& left, double& right, double c, double mix, double knee) {
+  if (knee <= 0.0) {
+    left = kneeClip(left, c, mix, knee);
+    right = kneeClip(right, c, mix, knee);
+    return;
+  }
+  const double g = (1.0 - 0.7 * knee) * c;
+  const double r = maxOf(c - g, 1e-9);
+  const DoublePair x = {left, right};
+  const DoublePair y = (1.0 - mix) * x + mix * softKnee(x, g, r);
+  left = y[0];
+  right = y[1];
+}
+
+namespace {
+
+double feedBackError(ErrorClipState& s, double x, double g, double mix, double feedback,
+                     double coef) {
   if (feedback > 0.0) {
     s.error = s.error + coef * ((g - x) - s.error);
     g = g - feedback * s.error;
   }
   return (1.0 - mix) * x + mix * g;
+}
+
+}  // namespace
+
+double errorFeedbackClip(ErrorClipState& s, double x, double t, double mix, double knee,
+                         double feedback, double coef) {
+  return feedBackError(s, x, softKneeLimit(x, t, knee), mix, feedback, coef);
+}
+
+void errorFeedbackClipPair(ErrorClipState& sLeft, ErrorClipState& sRight, double& left,
+                           double& right, double t, double mix, double knee, double feedback,
+                           double coef) {
+  double gLeft = left;
+  double gRight = right;
+  softKneeLimitPair(gLeft, gRight, t, knee);
+  left = feedBackError(sLeft, left, gLeft, mix, feedback, coef);
+  right = feedBackError(sRight, right, gRight, mix, feedback, coef);
 }
 
 double drivenErrorClip(DrivenClipState& s, double x, double t, double mix, double knee,
@@ -50,20 +111,48 @@ double drivenErrorClip(DrivenClipState& s, double x, double t, double mix, doubl
 }
 
 double sineShape(double x, double ceiling, double mix, double drive) {
-  if (mix <= 0.0) return x;
-  const double d = drive / maxOf(1e-6, ceiling);
-  const double z = clampTo(d * x, -kPi / 2.0, kPi / 2.0);
-  const double y = sineWithinHalfPi(z) / d;
-  return mix * y + (1.0 - mix) * x;
+  double unused = 0.0;
+  sineShapePair(x, unused, ceiling, mix, drive);
+  return x;
 }
+
+namespace {
+
+// The wet share follows the mean magnitude of this and the previous shaped
+// sample s of x.
+double blendShaped(SineShapeState& p, double x, double s, double a) {
+  const double b = clampTo(std::fabs(s + p.previous) * 0.5 * a, 0.0, 1.0);
+  p.previous = s;
+  return (1.0 - b) * x + b * s;
+}
+
+}  // namespace
 
 double levelSineShape(SineShapeState& p, double x, double amount) {
   const double a = clampTo(amount, 0.0, 1.0);
   if (a <= 1e-7) return x;
-  const double s = sineWithinHalfPi(clampTo(x, -kPi / 2.0, kPi / 2.0));
-  const double b = clampTo(std::fabs(s + p.previous) * 0.5 * a, 0.0, 1.0);
-  p.previous = s;
-  return (1.0 - b) * x + b * s;
+  return blendShaped(p, x, sineWithinHalfPi(clampTo(x, -kPi / 2.0, kPi / 2.0)), a);
+}
+
+void sineShapePair(double& left, double& right, double ceiling, double mix, double drive) {
+  if (mix <= 0.0) return;
+  const double d = drive / maxOf(1e-6, ceiling);
+  const DoublePair z = {clampTo(d * left, -kPi / 2.0, kPi / 2.0),
+                        clampTo(d * right, -kPi / 2.0, kPi / 2.0)};
+  const DoublePair x = {left, right};
+  const DoublePair y = mix * (sineWithinHalfPi(z) / d) + (1.0 - mix) * x;
+  left = y[0];
+  right = y[1];
+}
+
+void levelSineShapePair(SineShapeState (&p)[2], double& left, double& right, double amount) {
+  const double a = clampTo(amount, 0.0, 1.0);
+  if (a <= 1e-7) return;
+  const DoublePair x = {clampTo(left, -kPi / 2.0, kPi / 2.0),
+                        clampTo(right, -kPi / 2.0, kPi / 2.0)};
+  const DoublePair s = sineWithinHalfPi(x);
+  left = blendShaped(p[0], left, s[0], a);
+  right = blendShaped(p[1], right, s[1], a);
 }
 
 }  // namespace vantle

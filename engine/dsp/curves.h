@@ -24,14 +24,20 @@ struct SineShapeState {
 // Identity up to threshold t; above it the excess is compressed exponentially
 // towards t + max(t x knee, 1e-6), which it never reaches.
 double softKneeLimit(double x, double t, double knee);
+// softKneeLimit of both channels, worked out side by side.
+void softKneeLimitPair(double& left, double& right, double t, double knee);
 
 // Hard (knee <= 0) or kneed clip at ceiling c, mixed with the dry sample by mix.
 double kneeClip(double x, double c, double mix, double knee);
+void kneeClipPair(double& left, double& right, double c, double mix, double knee);
 
 // softKneeLimit with its low-passed clipping error, scaled by feedback, taken
 // off again; mixed with the dry sample.
 double errorFeedbackClip(ErrorClipState& s, double x, double t, double mix, double knee,
                          double feedback, double coef);
+void errorFeedbackClipPair(ErrorClipState& sLeft, ErrorClipState& sRight, double& left,
+                           double& right, double t, double mix, double knee, double feedback,
+                           double coef);
 
 // Driven soft clip whose error is applied at the input scale plus a twice
 // low-passed copy of it scaled by errorGain.
@@ -41,8 +47,14 @@ double drivenErrorClip(DrivenClipState& s, double x, double t, double mix, doubl
 // Sine saturation reaching its flat top at +-1/d, d = drive / ceiling.
 double sineShape(double x, double ceiling, double mix, double drive);
 
+// sineShape of both channels, their sines computed side by side.
+void sineShapePair(double& left, double& right, double ceiling, double mix, double drive);
+
 // Sine shaping whose wet share follows the mean magnitude of this and the
 // previous shaped sample.
 double levelSineShape(SineShapeState& p, double x, double amount);
+
+// levelSineShape of both channels, their two sines computed side by side.
+void levelSineShapePair(SineShapeState (&p)[2], double& left, double& right, double amount);
 
 }  // namespace vantle

@@ -14,6 +14,11 @@
 
 namespace vantle {
 
+// Two doubles worked on side by side (one SSE2 register): each lane sees the
+// same operations in the same order as a lone double would, so a pair gives
+// the same bits as two single calls.
+typedef double DoublePair __attribute__((vector_size(16)));
+
 namespace elementary_detail {
 
 inline std::uint64_t bitsOf(double x) {
@@ -69,7 +74,8 @@ constexpr double k64ByLn2 = 0x1.71547652b82fep+6;
 
 // e^r - 1 for |r| <= ln2 / 128: its Taylor series to r^6 (the next term is
 // below 1e-19 relative).
-inline double expMinusOneSmall(double r) {
+template <typename T>
+inline T expMinusOneSmall(T r) {
   constexpr double c2 = 1.0 / 2.0;
   constexpr double c3 = c2 / 3.0;
   constexpr double c4 = c3 / 4.0;
@@ -161,6 +167,25 @@ inline double exponential(double x) {
   return (v * d::powerOfTwo(m + 600)) * d::powerOfTwo(-600);
 }
 
+// e^x of both lanes, bit for bit what exponential gives each. Lanes from -700
+// to 709 take the common path side by side; anything else goes lane by lane.
+inline DoublePair exponential(DoublePair x) {
+  namespace d = elementary_detail;
+  if (!(x[0] >= -700.0 && x[0] < 709.0 && x[1] >= -700.0 && x[1] < 709.0))
+    return DoublePair{exponential(x[0]), exponential(x[1])};
+  const DoublePair scaled = x * d::k64ByLn2;
+  const int k0 = d::nearestInt(scaled[0]);
+  const int k1 = d::nearestInt(scaled[1]);
+  const DoublePair dk = {static_cast<double>(k0), static_cast<double>(k1)};
+  const DoublePair r = (x - dk * d::kLn2By64Hi) - dk * d::kLn2By64Lo;
+  const int j0 = k0 & 63;
+  const int j1 = k1 & 63;
+  const DoublePair t = {d::kExp2Sixtyfourths[j0], d::kExp2Sixtyfourths[j1]};
+  const DoublePair v = t + t * d::expMinusOneSmall(r);
+  const DoublePair scale = {d::powerOfTwo((k0 - j0) / 64), d::powerOfTwo((k1 - j1) / 64)};
+  return v * scale;
+}
+
 // Natural logarithm; NaN below 0, -infinity at 0.
 inline double naturalLog(double x) {
   namespace d = elementary_detail;
@@ -216,18 +241,21 @@ inline double power(double x, double y) { return exponential(y * naturalLog(x));
 
 // sin x for |x| <= pi/2, the range of the saturating curves: one polynomial
 // without reduction or branches (the series to x^23 leaves less than 1e-20 at
-// pi/2; rounding leaves up to three units in the last place near pi/2).
-inline double sineWithinHalfPi(double x) {
+// pi/2; rounding leaves up to three units in the last place near pi/2). T is
+// double or a pair of doubles (the two channels, each lane computed with the
+// same operations in the same order).
+template <typename T>
+inline T sineWithinHalfPi(T x) {
   namespace d = elementary_detail;
   // Estrin's scheme: the pairs and powers are independent, so the frame
   // waits for five steps instead of eleven.
-  const double z = x * x;
-  const double z2 = z * z;
-  const double z4 = z2 * z2;
-  const double z8 = z4 * z4;
-  const double p = ((d::kSin3 + d::kSin5 * z) + z2 * (d::kSin7 + d::kSin9 * z)) +
-                   z4 * ((d::kSin11 + d::kSin13 * z) + z2 * (d::kSin15 + d::kSin17 * z)) +
-                   z8 * ((d::kSin19 + d::kSin21 * z) + z2 * d::kSin23);
+  const T z = x * x;
+  const T z2 = z * z;
+  const T z4 = z2 * z2;
+  const T z8 = z4 * z4;
+  const T p = ((d::kSin3 + d::kSin5 * z) + z2 * (d::kSin7 + d::kSin9 * z)) +
+              z4 * ((d::kSin11 + d::kSin13 * z) + z2 * (d::kSin15 + d::kSin17 * z)) +
+              z8 * ((d::kSin19 + d::kSin21 * z) + z2 * d::kSin23);
   return x + (x * z) * p;
 }
 

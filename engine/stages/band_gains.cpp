@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "engine/dsp/block_rates.h"
 #include "engine/dsp/conversions.h"
 #include "engine/dsp/minmax.h"
 #include "engine/stages/band_limiters.h"
@@ -124,72 +125,106 @@ void resetBandGains(BandGainsState& s, const BandGainsParams& p) {
 
 namespace {
 
-// One frame of the stage.
-void stepFrame(const BandGainsParams& p, BandGainsState& s, const RiderOutput& rider,
-               BandSignals& bands) {
-  // During a pause the trackers lean towards the 2.5 s release; just after
-  // one they recover at the rider's fast resume pace.
+// The release poles of one frame: during a pause the trackers lean towards
+// the 2.5 s release; just after one they recover at the rider's fast resume
+// pace.
+struct FrameReleases {
+  double lowerFast;
+  double lowerSlow;
+  double upperFast;
+  double upperSlow;
+};
+
+FrameReleases frameReleases(const BandGainsParams& p, const RiderOutput& rider) {
   const double gate = rider.silenceGate;
   const double resume = (0.45 * p.resumeStrength + 0.35) * rider.resumeAmount;
   const auto adapted = [&](double release) {
     return ((1.0 - 0.78 * gate) * release + 0.78 * gate * p.silenceRelease) * (1.0 - resume) +
            resume * p.resumeRecovery;
   };
-  const double lowerFast = adapted(p.lowerReleaseFast);
-  const double lowerSlow = adapted(p.lowerReleaseSlow);
-  const double upperFast = adapted(p.upperReleaseFast);
-  const double upperSlow = adapted(p.upperReleaseSlow);
+  return {adapted(p.lowerReleaseFast), adapted(p.lowerReleaseSlow), adapted(p.upperReleaseFast),
+          adapted(p.upperReleaseSlow)};
+}
 
-  // Stereo-linked detection on the unclipped bands.
-  double g[kBands];
-  for (int b = 0; b < kBands; ++b) {
-    const double peak = stereoPeak(bands.bandSignal[0][b], bands.bandSignal[1][b]);
-    const double scale =
-        b == 0 ? p.band0DetectScale : (b == 1 ? p.band1DetectScale : p.upperDetectScale);
-    const double level = peak * scale;
-    if (b < 2) {
-      g[b] = trackLimitGain(s.tracker[b], level, p.bandThreshold[b], p.bandAttack[b], lowerFast,
-                            lowerSlow, p.releaseShaping);
-    } else {
-      g[b] = trackRatioGain(s.tracker[b], level, p.bandThreshold[b], p.bandAttack[b], upperFast,
-                            upperSlow, p.releaseShaping, p.bandRatioExponent[b], kKneeWidth[b],
-                            kGainFloor[b]);
-    }
-  }
-
-  for (int b = 0; b < kBands; ++b) g[b] = 1.0 - (1.0 - g[b]) * p.bandDepth;
-
-  const double lowMean = std::sqrt(maxOf(1e-6, g[0] * g[1]));
-  g[0] = g[0] * (1.0 - p.lowLink) + lowMean * p.lowLink;
-  g[1] = g[1] * (1.0 - p.lowLink) + lowMean * p.lowLink;
-
-  g[5] = g[4] + (minOf(g[4], g[5]) - g[4]) * p.topLink;
-
-  // The clippers shape the band before its gain; the trackers above saw the
-  // unclipped band.
-  for (int c = 0; c < kChannels; ++c) {
-    for (int b = 0; b < kBands; ++b) {
-      const double x = bands.bandSignal[c][b];
-      double y = x;
-      if (p.clipMix > 0.0 && b >= 2) {
-        y = errorFeedbackClip(s.clipError[c][b], x, p.bandClipThreshold[b], p.bandClipMix[b],
-                              p.bandClipKnee[b], p.bandClipFeedback[b], p.clipFeedbackCoef);
-      }
-      bands.clippedBand[c][b] = y;
-    }
-  }
-
-  for (int b = 0; b < kBands; ++b) {
-    s.bandGain[b] = g[b];
-    for (int c = 0; c < kChannels; ++c) bands.gainedBand[c][b] = bands.clippedBand[c][b] * g[b];
-  }
+double detectScale(const BandGainsParams& p, int b) {
+  return b == 0 ? p.band0DetectScale : (b == 1 ? p.band1DetectScale : p.upperDetectScale);
 }
 
 }  // namespace
 
 void runBandGains(const BandGainsParams& p, BandGainsState& s, const RiderOutput* rider,
                   BandSignals* bands, int frames) {
-  for (int i = 0; i < frames; ++i) stepFrame(p, s, rider[i], bands[i]);
+  // Band by band through the block: a tracker's level and gain each depend
+  // on the frame before, but its gain curve does not, so the curve of one
+  // frame is worked out while the next frame's level is being followed.
+  FrameReleases releases[kChainBlock];
+  for (int i = 0; i < frames; ++i) releases[i] = frameReleases(p, rider[i]);
+
+  // Stereo-linked detection on the unclipped bands.
+  double g[kChainBlock][kBands];
+  for (int b = 0; b < 2; ++b) {
+    const double scale = detectScale(p, b);
+    GainTrackerState tracker = s.tracker[b];
+    for (int i = 0; i < frames; ++i) {
+      const double level = stereoPeak(bands[i].bandSignal[0][b], bands[i].bandSignal[1][b]) * scale;
+      g[i][b] = trackLimitGain(tracker, level, p.bandThreshold[b], p.bandAttack[b],
+                               releases[i].lowerFast, releases[i].lowerSlow, p.releaseShaping);
+    }
+    s.tracker[b] = tracker;
+  }
+  for (int b = 2; b < kBands; ++b) {
+    const double scale = detectScale(p, b);
+    GainTrackerState tracker = s.tracker[b];
+    for (int i = 0; i < frames; ++i) {
+      const double level = stereoPeak(bands[i].bandSignal[0][b], bands[i].bandSignal[1][b]) * scale;
+      g[i][b] = trackRatioGain(tracker, level, p.bandThreshold[b], p.bandAttack[b],
+                               releases[i].upperFast, releases[i].upperSlow, p.releaseShaping,
+                               p.bandRatioExponent[b], kKneeWidth[b], kGainFloor[b]);
+    }
+    s.tracker[b] = tracker;
+  }
+
+  for (int i = 0; i < frames; ++i) {
+    double* gi = g[i];
+    for (int b = 0; b < kBands; ++b) gi[b] = 1.0 - (1.0 - gi[b]) * p.bandDepth;
+    const double lowMean = std::sqrt(maxOf(1e-6, gi[0] * gi[1]));
+    gi[0] = gi[0] * (1.0 - p.lowLink) + lowMean * p.lowLink;
+    gi[1] = gi[1] * (1.0 - p.lowLink) + lowMean * p.lowLink;
+    gi[5] = gi[4] + (minOf(gi[4], gi[5]) - gi[4]) * p.topLink;
+  }
+
+  // The clippers shape the band before its gain; the trackers above saw the
+  // unclipped band.
+  for (int i = 0; i < frames; ++i) {
+    BandSignals& f = bands[i];
+    for (int c = 0; c < kChannels; ++c) {
+      for (int b = 0; b < kBands; ++b) f.clippedBand[c][b] = f.bandSignal[c][b];
+    }
+  }
+  if (p.clipMix > 0.0) {
+    for (int b = 2; b < kBands; ++b) {
+      ErrorClipState left = s.clipError[0][b];
+      ErrorClipState right = s.clipError[1][b];
+      for (int i = 0; i < frames; ++i) {
+        double(&y)[kChannels][kBands] = bands[i].clippedBand;
+        errorFeedbackClipPair(left, right, y[0][b], y[1][b], p.bandClipThreshold[b],
+                              p.bandClipMix[b], p.bandClipKnee[b], p.bandClipFeedback[b],
+                              p.clipFeedbackCoef);
+      }
+      s.clipError[0][b] = left;
+      s.clipError[1][b] = right;
+    }
+  }
+
+  for (int i = 0; i < frames; ++i) {
+    BandSignals& f = bands[i];
+    for (int c = 0; c < kChannels; ++c) {
+      for (int b = 0; b < kBands; ++b) f.gainedBand[c][b] = f.clippedBand[c][b] * g[i][b];
+    }
+  }
+  if (frames > 0) {
+    for (int b = 0; b < kBands; ++b) s.bandGain[b] = g[frames - 1][b];
+  }
 }
 
 }  // namespace vantle

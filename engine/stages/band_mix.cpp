@@ -72,10 +72,9 @@ void stepFrame(const BandMixParams& p, BandMixState& s, const BandLimitersOutput
   double clipped[kChannels][kBands];
   for (int k = 0; k < kBands; ++k) {
     const double trim = k == 5 ? p.airClipTrim : (k >= 3 ? p.presenceClipTrim : 1.0);
-    for (int c = 0; c < kChannels; ++c) {
-      clipped[c][k] =
-          kneeClip(bands.limitedBand[c][k] * trim, p.bandClipCeiling[k], kClipMix, kClipKnee);
-    }
+    clipped[0][k] = bands.limitedBand[0][k] * trim;
+    clipped[1][k] = bands.limitedBand[1][k] * trim;
+    kneeClipPair(clipped[0][k], clipped[1][k], p.bandClipCeiling[k], kClipMix, kClipKnee);
   }
 
   // The reference peak was taken at the split, so the ratio counts everything

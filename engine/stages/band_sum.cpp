@@ -164,10 +164,8 @@ void stepFrame(const BandSumParams& p, BandSumState& s, const BandSignals& bands
 
     const double mix3 = s.detector[0].event * shape * 0.62;
     const double mix4 = s.detector[1].event * shape * 0.92;
-    for (int ch = 0; ch < kChannels; ++ch) {
-      x[ch][3] = sineShape(x[ch][3], ceiling[0], mix3, p.shapeDrive[0]);
-      x[ch][4] = sineShape(x[ch][4], ceiling[1], mix4, p.shapeDrive[1]);
-    }
+    sineShapePair(x[0][3], x[1][3], ceiling[0], mix3, p.shapeDrive[0]);
+    sineShapePair(x[0][4], x[1][4], ceiling[1], mix4, p.shapeDrive[1]);
 
     // The band-5 gain H5 glides towards what brings band 5 under its ceiling.
     const double band5Peak = peak[2];

@@ -106,8 +106,11 @@ void stepFrame(const BusShapingParams& p, BusShapingState& s, double& left, doub
 
   const double kneeMix = p.busKneeMix;
   if (kneeMix > 0.0) {
-    l = l + (softKneeLimit(l, p.busKneeThreshold, p.busKneeWidth) - l) * kneeMix;
-    r = r + (softKneeLimit(r, p.busKneeThreshold, p.busKneeWidth) - r) * kneeMix;
+    double kl = l;
+    double kr = r;
+    softKneeLimitPair(kl, kr, p.busKneeThreshold, p.busKneeWidth);
+    l = l + (kl - l) * kneeMix;
+    r = r + (kr - r) * kneeMix;
   }
   if (p.busLowEqAmount > 0.0) {
     l = runBiquad(p.busLowEq, s.lowEq[0], l);
@@ -118,8 +121,9 @@ void stepFrame(const BusShapingParams& p, BusShapingState& s, double& left, doub
     r = runBiquad(p.busSubEq, s.subEq[1], r);
   }
   if (p.busSatAmount > 1e-7) {
-    l = levelSineShape(s.saturation[0], l, p.busSatAmount) * p.busSatMakeup;
-    r = levelSineShape(s.saturation[1], r, p.busSatAmount) * p.busSatMakeup;
+    levelSineShapePair(s.saturation, l, r, p.busSatAmount);
+    l = l * p.busSatMakeup;
+    r = r * p.busSatMakeup;
   }
 
   const double mid = (l + r) * 0.5;

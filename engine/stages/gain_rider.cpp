@@ -212,8 +212,9 @@ void stepFrame(const GainRiderParams& p, GainRiderState& s, double riderTarget, 
   double outL = (highL / untrim) * aHigh + (lowL / untrim) * aLow;
   double outR = (highR / untrim) * aHigh + (lowR / untrim) * aLow;
   if (p.saturationAmount > 1e-7) {
-    outL = levelSineShape(s.saturatorState[0], outL, p.saturationAmount) * p.saturationMakeup;
-    outR = levelSineShape(s.saturatorState[1], outR, p.saturationAmount) * p.saturationMakeup;
+    levelSineShapePair(s.saturatorState, outL, outR, p.saturationAmount);
+    outL = outL * p.saturationMakeup;
+    outR = outR * p.saturationMakeup;
   }
   left = outL;
   right = outR;

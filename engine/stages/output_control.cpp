@@ -175,10 +175,12 @@ void stepFrame(const OutputControlParams& p, OutputControlState& s, double outpu
   x[0] *= gl;
   x[1] *= gl;
 
+  double knee[2] = {x[0], x[1]};
+  softKneeLimitPair(knee[0], knee[1], p.firstKneeThreshold, p.firstKnee);
+  softKneeLimitPair(knee[0], knee[1], p.secondKneeThreshold, p.secondKnee);
   for (int ch = 0; ch < 2; ++ch) {
     const double xp = x[ch];
-    double y = softKneeLimit(softKneeLimit(xp, p.firstKneeThreshold, p.firstKnee),
-                             p.secondKneeThreshold, p.secondKnee);
+    double y = knee[ch];
     if (p.clipFeedbackAmount > 0.0) {
       // Giving back part of the knees' low-passed error leaves them acting
       // mostly on the fast part of a peak.
@@ -189,8 +191,11 @@ void stepFrame(const OutputControlParams& p, OutputControlState& s, double outpu
       y = runBiquad(p.postLowPass[0], s.postLowPass[ch][0], y);
       if (p.postFilterStages >= 2) y = runBiquad(p.postLowPass[1], s.postLowPass[ch][1], y);
     }
-    if (p.finalSatAmount > 1e-7) y = levelSineShape(s.saturation[ch], y, p.finalSatAmount);
-    y = y * p.finalTrim;
+    x[ch] = y;
+  }
+  if (p.finalSatAmount > 1e-7) levelSineShapePair(s.saturation, x[0], x[1], p.finalSatAmount);
+  for (int ch = 0; ch < 2; ++ch) {
+    const double y = x[ch] * p.finalTrim;
     const double t = p.excessThreshold;
     const double over = y - minOf(t, maxOf(-t, y));
     onePole(s.excessLevel[ch], over, p.excessSmooth);

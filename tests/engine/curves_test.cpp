@@ -186,5 +186,48 @@ TEST(LevelSineShape, AmountZeroKeepsStateAndFollowsTheMeanMagnitude) {
   }
 }
 
+// Each channel of a pair form is the single form on that channel, bit for
+// bit, whichever side of the knee the other channel stands on.
+TEST(CurvePairs, EachChannelIsTheSingleCurve) {
+  const double samples[] = {0.0, 0.05, -0.3, 0.39, 0.41, -0.47, 0.8, -0.8, 0.81, 1.2, -3.0, 40.0};
+  ErrorClipState single[2];
+  ErrorClipState paired[2];
+  SineShapeState singleShape[2];
+  SineShapeState pairedShape[2];
+  for (double l : samples) {
+    for (double r : samples) {
+      double a = l;
+      double b = r;
+      softKneeLimitPair(a, b, 0.4, 0.3);
+      EXPECT_EQ(a, softKneeLimit(l, 0.4, 0.3));
+      EXPECT_EQ(b, softKneeLimit(r, 0.4, 0.3));
+      for (double knee : {0.0, 0.24}) {
+        a = l;
+        b = r;
+        kneeClipPair(a, b, 0.8, 0.7, knee);
+        EXPECT_EQ(a, kneeClip(l, 0.8, 0.7, knee));
+        EXPECT_EQ(b, kneeClip(r, 0.8, 0.7, knee));
+      }
+      a = l;
+      b = r;
+      errorFeedbackClipPair(paired[0], paired[1], a, b, 0.4, 0.75, 0.36, 0.55, 0.2);
+      EXPECT_EQ(a, errorFeedbackClip(single[0], l, 0.4, 0.75, 0.36, 0.55, 0.2));
+      EXPECT_EQ(b, errorFeedbackClip(single[1], r, 0.4, 0.75, 0.36, 0.55, 0.2));
+      EXPECT_EQ(paired[0].error, single[0].error);
+      EXPECT_EQ(paired[1].error, single[1].error);
+      a = l;
+      b = r;
+      sineShapePair(a, b, 0.5, 0.6, 0.9);
+      EXPECT_EQ(a, sineShape(l, 0.5, 0.6, 0.9));
+      EXPECT_EQ(b, sineShape(r, 0.5, 0.6, 0.9));
+      a = l;
+      b = r;
+      levelSineShapePair(pairedShape, a, b, 0.45);
+      EXPECT_EQ(a, levelSineShape(singleShape[0], l, 0.45));
+      EXPECT_EQ(b, levelSineShape(singleShape[1], r, 0.45));
+    }
+  }
+}
+
 }  // namespace
 }  // namespace vantle
