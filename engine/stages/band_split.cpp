@@ -85,18 +85,8 @@ namespace {
 void stepFrame(const BandSplitParams& p, BandSplitState& s, double left, double right,
                BandSignals& bands, AnalysisFeeds& feeds) {
   const double x[kChannels] = {left * p.bandTrim, right * p.bandTrim};
-  double b[kChannels][kBands];
-  for (int ch = 0; ch < kChannels; ++ch) {
-    double lp[kCrossovers];
-    for (int i = 0; i < kCrossovers; ++i) {
-      CrossoverState& c = s.crossover[ch][i];
-      onePole(c.s1, x[ch], p.crossoverCoef[i]);
-      lp[i] = onePole(c.s2, c.s1, p.crossoverCoef[i]);
-    }
-    b[ch][0] = lp[0];
-    for (int k = 1; k < kCrossovers; ++k) b[ch][k] = lp[k] - lp[k - 1];
-    b[ch][kBands - 1] = x[ch] - lp[kCrossovers - 1];
-  }
+  // The crossovers already ran over the block (splitBlock).
+  const double(&b)[kChannels][kBands] = bands.bandSignal;
 
   if (p.presenceAirAmount > 0.0) {
     double air[kChannels];
@@ -141,12 +131,9 @@ void stepFrame(const BandSplitParams& p, BandSplitState& s, double left, double 
   const double airGain = s.airGain * p.airLift;
   for (int ch = 0; ch < kChannels; ++ch) {
     double* out = bands.bandSignal[ch];
-    out[0] = b[ch][0];
-    out[1] = b[ch][1];
-    out[2] = b[ch][2];
-    out[3] = b[ch][3] * presenceGain;
-    out[4] = b[ch][4] * presenceGain;
-    out[5] = b[ch][5] * airGain;
+    out[3] *= presenceGain;
+    out[4] *= presenceGain;
+    out[5] *= airGain;
   }
 
   if (p.feedsAnalysis) {
@@ -160,8 +147,47 @@ void stepFrame(const BandSplitParams& p, BandSplitState& s, double left, double 
 
 }  // namespace
 
+namespace {
+
+// The crossovers over a block, both channels side by side: the six bands of
+// each frame are the differences of the cascaded low-passes.
+void splitBlock(const BandSplitParams& p, BandSplitState& s, const double* left,
+                const double* right, BandSignals* bands, int frames) {
+  DoublePair s1[kCrossovers];
+  DoublePair s2[kCrossovers];
+  for (int c = 0; c < kCrossovers; ++c) {
+    s1[c] = DoublePair{s.crossover[0][c].s1, s.crossover[1][c].s1};
+    s2[c] = DoublePair{s.crossover[0][c].s2, s.crossover[1][c].s2};
+  }
+  for (int i = 0; i < frames; ++i) {
+    const DoublePair x = DoublePair{left[i], right[i]} * p.bandTrim;
+    DoublePair lp[kCrossovers];
+    for (int c = 0; c < kCrossovers; ++c) {
+      const double a = p.crossoverCoef[c];
+      s1[c] = s1[c] + a * (x - s1[c]);
+      s2[c] = s2[c] + a * (s1[c] - s2[c]);
+      lp[c] = s2[c];
+    }
+    double(&b)[kChannels][kBands] = bands[i].bandSignal;
+    for (int ch = 0; ch < kChannels; ++ch) {
+      b[ch][0] = lp[0][ch];
+      for (int k = 1; k < kCrossovers; ++k) b[ch][k] = lp[k][ch] - lp[k - 1][ch];
+      b[ch][kBands - 1] = x[ch] - lp[kCrossovers - 1][ch];
+    }
+  }
+  for (int c = 0; c < kCrossovers; ++c) {
+    for (int ch = 0; ch < kChannels; ++ch) {
+      s.crossover[ch][c].s1 = s1[c][ch];
+      s.crossover[ch][c].s2 = s2[c][ch];
+    }
+  }
+}
+
+}  // namespace
+
 void runBandSplit(const BandSplitParams& p, BandSplitState& s, const double* left,
                   const double* right, BandSignals* bands, AnalysisFeeds& feeds, int frames) {
+  splitBlock(p, s, left, right, bands, frames);
   for (int i = 0; i < frames; ++i) stepFrame(p, s, left[i], right[i], bands[i], feeds);
 }
 
