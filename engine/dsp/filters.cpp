@@ -26,16 +26,14 @@ DesignAngle designAngle(double hz, double fs) {
 double stepLevel(GainTrackerState& s, double x, double threshold, double attack, double releaseA,
                  double releaseB, double depth) {
   const double l = s.level;
-  double pole = attack;
-  if (!(x > l)) {
-    // Releasing: the deeper the level stands over the threshold, the more of
-    // releaseB. At or under it the share is 0 and needs no division.
-    pole = releaseA;
-    if (l > threshold) {
-      const double u = clampTo((l - threshold) / maxOf(1e-6, 2.5 * threshold), 0.0, 1.0) * depth;
-      pole = (1.0 - u) * releaseA + u * releaseB;
-    }
-  }
+  // Releasing, the deeper the level stands over the threshold, the more of
+  // releaseB; at or under it, releaseA alone. Both poles are worked out every
+  // frame and then picked: whether a band's peak rises above its level
+  // follows the waveform, and a guess at it would often be wrong.
+  const double u = clampTo((l - threshold) / maxOf(1e-6, 2.5 * threshold), 0.0, 1.0) * depth;
+  const double shaped = (1.0 - u) * releaseA + u * releaseB;
+  const double release = l > threshold ? shaped : releaseA;
+  const double pole = x > l ? attack : release;
   s.level = maxOf(1e-6, x + (l - x) * pole);
   return s.gain <= 0.0 ? 1.0 : s.gain;
 }

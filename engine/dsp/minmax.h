@@ -9,16 +9,19 @@
 
 namespace vantle {
 
+// The common case is one max or min instruction whatever the operands' order,
+// so the chain does not stall on comparisons it cannot predict; only a first
+// operand that is not a number (never in practice) takes a branch.
 inline double maxOf(double x, double y) {
-  if (x >= y) return x;
-  if (x < y) return y;
-  return y != y ? x : y;
+  const double larger = x < y ? y : x;
+  if (x != x) return y != y ? x : y;
+  return larger;
 }
 
 inline double minOf(double x, double y) {
-  if (x <= y) return x;
-  if (x > y) return y;
-  return y != y ? x : y;
+  const double smaller = x > y ? y : x;
+  if (x != x) return y != y ? x : y;
+  return smaller;
 }
 
 // Stereo-linked detection: the larger magnitude of the two channels.

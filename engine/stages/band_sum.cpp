@@ -27,15 +27,15 @@ constexpr double kCurveScale[kShapedBands] = {2.75, 2.45, 2.3};
 constexpr double kLevelBase[kShapedBands] = {0.25, 0.22, 0.18};
 constexpr double kLevelWeight[kShapedBands] = {0.75, 0.78, 0.82};
 
-// The event ratio clamped to 0..1 (NaN counts as 0). The division is taken
-// only where the clamp does not already decide the result: most frames stand
-// below their average.
+// The event ratio clamped to 0..1 (NaN counts as 0). Every frame pays the
+// division and then picks, instead of guessing at comparisons that follow
+// the programme's noise.
 double eventShare(double x, double avg, double lift, double scale) {
   const double excess = x - lift * avg;
-  if (!(excess > 0.0)) return 0.0;
   const double range = maxOf(kRatioFloor, scale * avg + kRatioFloor);
-  if (excess >= range) return 1.0;
-  return excess / range;
+  const double ratio = excess / range;
+  const double share = excess >= range ? 1.0 : ratio;
+  return excess > 0.0 ? share : 0.0;
 }
 
 double oneMinusPole(double tauSeconds, double fs) { return 1.0 - timePole(tauSeconds, fs); }
