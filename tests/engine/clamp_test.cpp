@@ -33,5 +33,27 @@ TEST(Clamp, EachMemberKeepsItsRuleForNanAndNegativeZero) {
   EXPECT_EQ(clampToOrLow(nan, -6.0, 6.0), -6.0);
 }
 
+// The C library's fmax/fmin rules: an unordered pair gives the operand that
+// is a number, two NaNs give the first, equal operands (also 0 and -0) give
+// the first.
+TEST(MinMax, KeepTheLibraryRulesInEveryOrder) {
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  const double inf = std::numeric_limits<double>::infinity();
+  const struct {
+    double x, y, max, min;
+  } cases[] = {
+      {1.0, 2.0, 2.0, 1.0},       {2.0, 1.0, 2.0, 1.0},     {-0.0, 0.0, -0.0, -0.0},
+      {0.0, -0.0, 0.0, 0.0},      {nan, 3.0, 3.0, 3.0},     {3.0, nan, 3.0, 3.0},
+      {nan, -inf, -inf, -inf},    {inf, nan, inf, inf},     {-inf, inf, inf, -inf},
+      {1e-310, 0.0, 1e-310, 0.0}, {-5.0, -5.0, -5.0, -5.0},
+  };
+  for (const auto& c : cases) {
+    EXPECT_TRUE(sameBits(maxOf(c.x, c.y), c.max)) << c.x << ", " << c.y;
+    EXPECT_TRUE(sameBits(minOf(c.x, c.y), c.min)) << c.x << ", " << c.y;
+  }
+  EXPECT_TRUE(std::isnan(maxOf(nan, nan)) && std::isnan(minOf(nan, nan)));
+  EXPECT_TRUE(sameBits(stereoPeak(-0.5, 0.25), 0.5));
+}
+
 }  // namespace
 }  // namespace vantle
