@@ -155,4 +155,13 @@ void levelSineShapePair(SineShapeState (&p)[2], double& left, double& right, dou
   right = blendShaped(p[1], right, s[1], a);
 }
 
+void levelSineShapeBlock(SineShapeState (&p)[2], double* left, double* right, int frames,
+                         double amount, double makeup) {
+  for (int i = 0; i < frames; ++i) {
+    levelSineShapePair(p, left[i], right[i], amount);
+    left[i] = left[i] * makeup;
+    right[i] = right[i] * makeup;
+  }
+}
+
 }  // namespace vantle

@@ -99,8 +99,8 @@ double widthDetector(const BusShapingParams& p, WidthDetectorState& s, double mi
 
 namespace {
 
-// One frame of the stage.
-void stepFrame(const BusShapingParams& p, BusShapingState& s, double& left, double& right) {
+// The knee and the equalisers of one frame.
+void shapeFrame(const BusShapingParams& p, BusShapingState& s, double& left, double& right) {
   double l = left;
   double r = right;
 
@@ -120,14 +120,14 @@ void stepFrame(const BusShapingParams& p, BusShapingState& s, double& left, doub
     l = runBiquad(p.busSubEq, s.subEq[0], l);
     r = runBiquad(p.busSubEq, s.subEq[1], r);
   }
-  if (p.busSatAmount > 1e-7) {
-    levelSineShapePair(s.saturation, l, r, p.busSatAmount);
-    l = l * p.busSatMakeup;
-    r = r * p.busSatMakeup;
-  }
+  left = l;
+  right = r;
+}
 
-  const double mid = (l + r) * 0.5;
-  double side = (l - r) * 0.5;
+// The stereo width and the output trim of one frame.
+void widenFrame(const BusShapingParams& p, BusShapingState& s, double& left, double& right) {
+  const double mid = (left + right) * 0.5;
+  double side = (left - right) * 0.5;
   const double width = p.stereoWidth;  // w
   if (width < 1.0) {
     side = side * width;
@@ -144,7 +144,11 @@ void stepFrame(const BusShapingParams& p, BusShapingState& s, double& left, doub
 
 void runBusShaping(const BusShapingParams& p, BusShapingState& s, double* left, double* right,
                    int frames) {
-  for (int i = 0; i < frames; ++i) stepFrame(p, s, left[i], right[i]);
+  for (int i = 0; i < frames; ++i) shapeFrame(p, s, left[i], right[i]);
+  if (p.busSatAmount > 1e-7) {
+    levelSineShapeBlock(s.saturation, left, right, frames, p.busSatAmount, p.busSatMakeup);
+  }
+  for (int i = 0; i < frames; ++i) widenFrame(p, s, left[i], right[i]);
 }
 
 }  // namespace vantle

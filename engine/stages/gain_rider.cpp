@@ -211,11 +211,6 @@ void stepFrame(const GainRiderParams& p, GainRiderState& s, double riderTarget, 
   const double untrim = maxOf(1e-6, p.riderTrim);
   double outL = (highL / untrim) * aHigh + (lowL / untrim) * aLow;
   double outR = (highR / untrim) * aHigh + (lowR / untrim) * aLow;
-  if (p.saturationAmount > 1e-7) {
-    levelSineShapePair(s.saturatorState, outL, outR, p.saturationAmount);
-    outL = outL * p.saturationMakeup;
-    outR = outR * p.saturationMakeup;
-  }
   left = outL;
   right = outR;
 }
@@ -227,6 +222,10 @@ void runGainRider(const GainRiderParams& p, GainRiderState& s, double riderTarge
   for (int i = 0; i < frames; ++i) {
     stepFrame(p, s, riderTarget, left[i], right[i]);
     outs[i] = s.out;
+  }
+  if (p.saturationAmount > 1e-7) {
+    levelSineShapeBlock(s.saturatorState, left, right, frames, p.saturationAmount,
+                        p.saturationMakeup);
   }
 }
 

@@ -193,7 +193,13 @@ void stepFrame(const OutputControlParams& p, OutputControlState& s, double outpu
     }
     x[ch] = y;
   }
-  if (p.finalSatAmount > 1e-7) levelSineShapePair(s.saturation, x[0], x[1], p.finalSatAmount);
+  left = x[0];
+  right = x[1];
+}
+
+// The overshoot removal and the ceiling of one frame, after the saturation.
+void finishFrame(const OutputControlParams& p, OutputControlState& s, double& left, double& right) {
+  double x[2] = {left, right};
   for (int ch = 0; ch < 2; ++ch) {
     const double y = x[ch] * p.finalTrim;
     const double t = p.excessThreshold;
@@ -236,6 +242,10 @@ void runOutputControl(const OutputControlParams& p, OutputControlState& s, doubl
     stepFrame(p, s, outputGainTarget, left[i], right[i]);
     outs[i] = s.out;
   }
+  if (p.finalSatAmount > 1e-7) {
+    levelSineShapeBlock(s.saturation, left, right, frames, p.finalSatAmount, 1.0);
+  }
+  for (int i = 0; i < frames; ++i) finishFrame(p, s, left[i], right[i]);
 }
 
 }  // namespace vantle
