@@ -22,22 +22,6 @@ DesignAngle designAngle(double hz, double fs) {
   return {cosine(w), sine(w)};
 }
 
-// Level step shared by both trackers; returns the stored gain read as 1 when <= 0.
-double stepLevel(GainTrackerState& s, double x, double threshold, double attack, double releaseA,
-                 double releaseB, double depth) {
-  const double l = s.level;
-  // Releasing, the deeper the level stands over the threshold, the more of
-  // releaseB; at or under it, releaseA alone. Both poles are worked out every
-  // frame and then picked: whether a band's peak rises above its level
-  // follows the waveform, and a guess at it would often be wrong.
-  const double u = clampTo((l - threshold) / maxOf(1e-6, 2.5 * threshold), 0.0, 1.0) * depth;
-  const double shaped = (1.0 - u) * releaseA + u * releaseB;
-  const double release = l > threshold ? shaped : releaseA;
-  const double pole = x > l ? attack : release;
-  s.level = maxOf(1e-6, x + (l - x) * pole);
-  return s.gain <= 0.0 ? 1.0 : s.gain;
-}
-
 double stepGain(GainTrackerState& s, double g, double target, double attack, double releaseA,
                 double releaseB, double depth) {
   const double o = clampTo((1.0 - g) / 0.75, 0.0, 1.0) * depth;
@@ -84,30 +68,57 @@ void designPeaking(BiquadCoefficients& out, double hz, double q, double gainDb, 
   out.a2 = (1.0 - alpha / a) / a0;
 }
 
+double followTrackerLevel(GainTrackerState& s, double x, double threshold, double attack,
+                          double releaseA, double releaseB, double depth) {
+  const double l = s.level;
+  // Releasing, the deeper the level stands over the threshold, the more of
+  // releaseB; at or under it, releaseA alone. Both poles are worked out every
+  // frame and then picked: whether a band's peak rises above its level
+  // follows the waveform, and a guess at it would often be wrong.
+  const double u = clampTo((l - threshold) / maxOf(1e-6, 2.5 * threshold), 0.0, 1.0) * depth;
+  const double shaped = (1.0 - u) * releaseA + u * releaseB;
+  const double release = l > threshold ? shaped : releaseA;
+  const double pole = x > l ? attack : release;
+  s.level = maxOf(1e-6, x + (l - x) * pole);
+  return s.level;
+}
+
+double limitTarget(double level, double threshold) {
+  const double t = level > threshold ? threshold / level : 1.0;
+  return clampTo(t, 0.1, 1.0);
+}
+
+double ratioTarget(double level, double threshold, double exponent, double knee, double floor) {
+  // The level over the threshold; at or under it (o <= 1) the gain is 1 and
+  // the quotient is not needed.
+  const double base = maxOf(1e-6, threshold);
+  double t = 1.0;
+  if (level > base) {
+    const double o = level / base;
+    const double q = (o - 1.0) / maxOf(1e-6, o - 1.0 + knee);
+    t = 1.0 - (1.0 - power(o, exponent)) * clampTo(q, 0.0, 1.0);
+  }
+  t = maxOf(t, floor);
+  return minOf(t, 1.0);
+}
+
+double stepTrackerGain(GainTrackerState& s, double target, double attack, double releaseA,
+                       double releaseB, double depth) {
+  return stepGain(s, s.gain <= 0.0 ? 1.0 : s.gain, target, attack, releaseA, releaseB, depth);
+}
+
 double trackLimitGain(GainTrackerState& s, double x, double threshold, double attack,
                       double releaseA, double releaseB, double depth) {
-  const double g = stepLevel(s, x, threshold, attack, releaseA, releaseB, depth);
-  double t = s.level > threshold ? threshold / s.level : 1.0;
-  t = clampTo(t, 0.1, 1.0);
-  return stepGain(s, g, t, attack, releaseA, releaseB, depth);
+  const double level = followTrackerLevel(s, x, threshold, attack, releaseA, releaseB, depth);
+  return stepTrackerGain(s, limitTarget(level, threshold), attack, releaseA, releaseB, depth);
 }
 
 double trackRatioGain(GainTrackerState& s, double x, double threshold, double attack,
                       double releaseA, double releaseB, double depth, double exponent, double knee,
                       double floor) {
-  const double g = stepLevel(s, x, threshold, attack, releaseA, releaseB, depth);
-  // The level over the threshold; at or under it (o <= 1) the gain is 1 and
-  // the quotient is not needed.
-  const double base = maxOf(1e-6, threshold);
-  double t = 1.0;
-  if (s.level > base) {
-    const double o = s.level / base;
-    const double q = (o - 1.0) / maxOf(1e-6, o - 1.0 + knee);
-    t = 1.0 - (1.0 - power(o, exponent)) * clampTo(q, 0.0, 1.0);
-  }
-  t = maxOf(t, floor);
-  t = minOf(t, 1.0);
-  return stepGain(s, g, t, attack, releaseA, releaseB, depth);
+  const double level = followTrackerLevel(s, x, threshold, attack, releaseA, releaseB, depth);
+  return stepTrackerGain(s, ratioTarget(level, threshold, exponent, knee, floor), attack, releaseA,
+                         releaseB, depth);
 }
 
 void fillBlock(double* block, double v) {

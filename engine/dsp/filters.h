@@ -72,6 +72,18 @@ double trackRatioGain(GainTrackerState& s, double x, double threshold, double at
                       double releaseA, double releaseB, double depth, double exponent, double knee,
                       double floor);
 
+// The trackers in their three steps, for a run of frames: the level follows
+// the input, the gain curve gives each level's target, and the gain follows
+// the targets. The level and the gain each depend on the frame before; the
+// curve does not, so a block's targets can all be worked out in one pass
+// while no chain waits for them.
+double followTrackerLevel(GainTrackerState& s, double x, double threshold, double attack,
+                          double releaseA, double releaseB, double depth);
+double limitTarget(double level, double threshold);
+double ratioTarget(double level, double threshold, double exponent, double knee, double floor);
+double stepTrackerGain(GainTrackerState& s, double target, double attack, double releaseA,
+                       double releaseB, double depth);
+
 constexpr int kFillBlockLength = 4096;
 
 // Sets all 4096 entries of a block to v.

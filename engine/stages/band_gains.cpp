@@ -154,35 +154,43 @@ double detectScale(const BandGainsParams& p, int b) {
 
 void runBandGains(const BandGainsParams& p, BandGainsState& s, const RiderOutput* rider,
                   BandSignals* bands, int frames) {
-  // Band by band through the block: a tracker's level and gain each depend
-  // on the frame before, but its gain curve does not, so the curve of one
-  // frame is worked out while the next frame's level is being followed.
   FrameReleases releases[kChainBlock];
   for (int i = 0; i < frames; ++i) releases[i] = frameReleases(p, rider[i]);
 
-  // Stereo-linked detection on the unclipped bands.
-  double g[kChainBlock][kBands];
-  for (int b = 0; b < 2; ++b) {
-    const double scale = detectScale(p, b);
-    GainTrackerState tracker = s.tracker[b];
-    for (int i = 0; i < frames; ++i) {
-      const double level = stereoPeak(bands[i].bandSignal[0][b], bands[i].bandSignal[1][b]) * scale;
-      g[i][b] = trackLimitGain(tracker, level, p.bandThreshold[b], p.bandAttack[b],
-                               releases[i].lowerFast, releases[i].lowerSlow, p.releaseShaping);
+  // Stereo-linked detection on the unclipped bands. Each step runs over the
+  // whole block for all six trackers at once: the six level chains side by
+  // side, then every target, then the six gain chains.
+  GainTrackerState tracker[kBands];
+  for (int b = 0; b < kBands; ++b) tracker[b] = s.tracker[b];
+  double g[kChainBlock][kBands];  // levels, then targets, then gains
+  for (int i = 0; i < frames; ++i) {
+    const double(&x)[kChannels][kBands] = bands[i].bandSignal;
+    const FrameReleases& r = releases[i];
+    for (int b = 0; b < kBands; ++b) {
+      const double level = stereoPeak(x[0][b], x[1][b]) * detectScale(p, b);
+      g[i][b] = b < 2 ? followTrackerLevel(tracker[b], level, p.bandThreshold[b], p.bandAttack[b],
+                                           r.lowerFast, r.lowerSlow, p.releaseShaping)
+                      : followTrackerLevel(tracker[b], level, p.bandThreshold[b], p.bandAttack[b],
+                                           r.upperFast, r.upperSlow, p.releaseShaping);
     }
-    s.tracker[b] = tracker;
   }
-  for (int b = 2; b < kBands; ++b) {
-    const double scale = detectScale(p, b);
-    GainTrackerState tracker = s.tracker[b];
-    for (int i = 0; i < frames; ++i) {
-      const double level = stereoPeak(bands[i].bandSignal[0][b], bands[i].bandSignal[1][b]) * scale;
-      g[i][b] = trackRatioGain(tracker, level, p.bandThreshold[b], p.bandAttack[b],
-                               releases[i].upperFast, releases[i].upperSlow, p.releaseShaping,
-                               p.bandRatioExponent[b], kKneeWidth[b], kGainFloor[b]);
+  for (int i = 0; i < frames; ++i) {
+    for (int b = 0; b < 2; ++b) g[i][b] = limitTarget(g[i][b], p.bandThreshold[b]);
+    for (int b = 2; b < kBands; ++b) {
+      g[i][b] = ratioTarget(g[i][b], p.bandThreshold[b], p.bandRatioExponent[b], kKneeWidth[b],
+                            kGainFloor[b]);
     }
-    s.tracker[b] = tracker;
   }
+  for (int i = 0; i < frames; ++i) {
+    const FrameReleases& r = releases[i];
+    for (int b = 0; b < kBands; ++b) {
+      g[i][b] = b < 2 ? stepTrackerGain(tracker[b], g[i][b], p.bandAttack[b], r.lowerFast,
+                                        r.lowerSlow, p.releaseShaping)
+                      : stepTrackerGain(tracker[b], g[i][b], p.bandAttack[b], r.upperFast,
+                                        r.upperSlow, p.releaseShaping);
+    }
+  }
+  for (int b = 0; b < kBands; ++b) s.tracker[b] = tracker[b];
 
   for (int i = 0; i < frames; ++i) {
     double* gi = g[i];
