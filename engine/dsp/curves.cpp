@@ -103,8 +103,21 @@ void errorFeedbackClipPair(ErrorClipState& sLeft, ErrorClipState& sRight, double
 double drivenErrorClip(DrivenClipState& s, double x, double t, double mix, double knee,
                        double drive, double errorGain, double coef) {
   const double h = maxOf(1.0, drive);
-  const double l = softKneeLimit(h * x, t, knee);
-  const double err = l / h - x;
+  const double err = softKneeLimit(h * x, t, knee) / h - x;
+  return applyDrivenError(s, x, err, mix, errorGain, coef);
+}
+
+void drivenClipErrorPair(double& left, double& right, double t, double knee, double drive) {
+  const double h = maxOf(1.0, drive);
+  double l = h * left;
+  double r = h * right;
+  softKneeLimitPair(l, r, t, knee);
+  left = l / h - left;
+  right = r / h - right;
+}
+
+double applyDrivenError(DrivenClipState& s, double x, double err, double mix, double errorGain,
+                        double coef) {
   s.s0 = s.s0 + coef * (err - s.s0);
   s.s1 = s.s1 + coef * (s.s0 - s.s1);
   return x + mix * (0.5 * mix + 0.5) * err + mix * errorGain * (0.65 * mix + 0.35) * s.s1;

@@ -43,6 +43,12 @@ void errorFeedbackClipPair(ErrorClipState& sLeft, ErrorClipState& sRight, double
 // low-passed copy of it scaled by errorGain.
 double drivenErrorClip(DrivenClipState& s, double x, double t, double mix, double knee,
                        double drive, double errorGain, double coef);
+// drivenErrorClip in its two steps: the clip's error, which keeps no memory
+// (both channels side by side: each becomes its error), and the error
+// applied with its low-passed copy.
+void drivenClipErrorPair(double& left, double& right, double t, double knee, double drive);
+double applyDrivenError(DrivenClipState& s, double x, double err, double mix, double errorGain,
+                        double coef);
 
 // Sine saturation reaching its flat top at +-1/d, d = drive / ceiling.
 double sineShape(double x, double ceiling, double mix, double drive);

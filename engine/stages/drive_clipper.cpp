@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "engine/dsp/block_rates.h"
 #include "engine/dsp/conversions.h"
 #include "engine/dsp/minmax.h"
 
@@ -29,16 +30,28 @@ DriveVoicing driveVoicing(ProcessingMode mode, double d) {
   return {0.25, 0.0};
 }
 
-double driveChannel(const DriveClipperParams& p, DriveChannelState& s, double x) {
+// The split of one channel's frame: the mid band goes to the clip, the
+// rest (high plus low) around it.
+struct DriveSplit {
+  double mid;
+  double rest;
+};
+
+DriveSplit splitChannel(const DriveClipperParams& p, DriveChannelState& s, double x) {
   onePole(s.driveSplit1, x, p.driveSplitCoef);
   const double lp = onePole(s.driveSplit2, s.driveSplit1, p.driveSplitCoef);
   onePole(s.driveLow, lp, p.driveLowCoef);
   const double mid = lp - s.driveLow;
   const double high = x - lp;
   const double low = s.driveLow;
-  const double clipped = drivenErrorClip(s.clip, mid, p.driveCeiling, p.driveMix, kDriveKnee,
-                                         p.driveFactor, kDriveErrorGain, p.driveErrorCoef);
-  return high + low + clipped * p.driveMidGain;
+  return {mid, high + low};
+}
+
+double joinChannel(const DriveClipperParams& p, DriveChannelState& s, const DriveSplit& split,
+                   double err) {
+  const double clipped =
+      applyDrivenError(s.clip, split.mid, err, p.driveMix, kDriveErrorGain, p.driveErrorCoef);
+  return split.rest + clipped * p.driveMidGain;
 }
 
 }  // namespace
@@ -60,20 +73,28 @@ void resetDriveClipper(DriveClipperState& s, const DriveClipperParams& p) {
   s = DriveClipperState{};
 }
 
-namespace {
-
-// One frame of the stage.
-void stepFrame(const DriveClipperParams& p, DriveClipperState& s, double& left, double& right) {
-  if (!(p.driveAmount > 0.0)) return;
-  left = driveChannel(p, s.left, left);
-  right = driveChannel(p, s.right, right);
-}
-
-}  // namespace
-
 void runDriveClipper(const DriveClipperParams& p, DriveClipperState& s, double* left, double* right,
                      int frames) {
-  for (int i = 0; i < frames; ++i) stepFrame(p, s, left[i], right[i]);
+  if (!(p.driveAmount > 0.0)) return;
+  // The split filters and the error filters run frame by frame; the clip
+  // between them keeps no memory, so the block's frames pass it in one go.
+  DriveSplit splitLeft[kChainBlock];
+  DriveSplit splitRight[kChainBlock];
+  double errLeft[kChainBlock];
+  double errRight[kChainBlock];
+  for (int i = 0; i < frames; ++i) {
+    splitLeft[i] = splitChannel(p, s.left, left[i]);
+    splitRight[i] = splitChannel(p, s.right, right[i]);
+  }
+  for (int i = 0; i < frames; ++i) {
+    errLeft[i] = splitLeft[i].mid;
+    errRight[i] = splitRight[i].mid;
+    drivenClipErrorPair(errLeft[i], errRight[i], p.driveCeiling, kDriveKnee, p.driveFactor);
+  }
+  for (int i = 0; i < frames; ++i) {
+    left[i] = joinChannel(p, s.left, splitLeft[i], errLeft[i]);
+    right[i] = joinChannel(p, s.right, splitRight[i], errRight[i]);
+  }
 }
 
 }  // namespace vantle

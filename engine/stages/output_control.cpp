@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "engine/dsp/block_rates.h"
 #include "engine/dsp/clamp.h"
 #include "engine/dsp/conversions.h"
 #include "engine/dsp/filters.h"
@@ -136,7 +137,7 @@ void resetOutputControl(OutputControlState& s, const OutputControlParams& p,
 
 namespace {
 
-// One frame of the stage.
+// The output, boost-guard, density and peak-limiting gains of one frame.
 void stepFrame(const OutputControlParams& p, OutputControlState& s, double outputGainTarget,
                double& left, double& right) {
   OutputControlOutput& out = s.out;
@@ -172,12 +173,15 @@ void stepFrame(const OutputControlParams& p, OutputControlState& s, double outpu
   const double sl = out.peakLimitGain > 0.0 ? out.peakLimitGain : 1.0;
   out.peakLimitGain = glide(sl, limitTarget, sl > limitTarget ? p.finalAttack : p.finalRelease);
   const double gl = 1.0 - (1.0 - out.peakLimitGain) * p.limitDepth;
-  x[0] *= gl;
-  x[1] *= gl;
+  left = x[0] * gl;
+  right = x[1] * gl;
+}
 
-  double knee[2] = {x[0], x[1]};
-  softKneeLimitPair(knee[0], knee[1], p.firstKneeThreshold, p.firstKnee);
-  softKneeLimitPair(knee[0], knee[1], p.secondKneeThreshold, p.secondKnee);
+// The knees' error feedback and the post filters of one frame: x holds the
+// frame before the knees, knee after them.
+void filterFrame(const OutputControlParams& p, OutputControlState& s, double& left, double& right,
+                 const double (&knee)[2]) {
+  double x[2] = {left, right};
   for (int ch = 0; ch < 2; ++ch) {
     const double xp = x[ch];
     double y = knee[ch];
@@ -242,6 +246,15 @@ void runOutputControl(const OutputControlParams& p, OutputControlState& s, doubl
     stepFrame(p, s, outputGainTarget, left[i], right[i]);
     outs[i] = s.out;
   }
+  // The knees keep no memory: the block's frames pass them in one go.
+  double knee[kChainBlock][2];
+  for (int i = 0; i < frames; ++i) {
+    knee[i][0] = left[i];
+    knee[i][1] = right[i];
+    softKneeLimitPair(knee[i][0], knee[i][1], p.firstKneeThreshold, p.firstKnee);
+    softKneeLimitPair(knee[i][0], knee[i][1], p.secondKneeThreshold, p.secondKnee);
+  }
+  for (int i = 0; i < frames; ++i) filterFrame(p, s, left[i], right[i], knee[i]);
   if (p.finalSatAmount > 1e-7) {
     levelSineShapeBlock(s.saturation, left, right, frames, p.finalSatAmount, 1.0);
   }
