@@ -72,10 +72,8 @@ void kneeClipPair(double& left, double& right, double c, double mix, double knee
   right = y[1];
 }
 
-namespace {
-
-double feedBackError(ErrorClipState& s, double x, double g, double mix, double feedback,
-                     double coef) {
+double applyClipFeedback(ErrorClipState& s, double x, double g, double mix, double feedback,
+                         double coef) {
   if (feedback > 0.0) {
     s.error = s.error + coef * ((g - x) - s.error);
     g = g - feedback * s.error;
@@ -83,21 +81,9 @@ double feedBackError(ErrorClipState& s, double x, double g, double mix, double f
   return (1.0 - mix) * x + mix * g;
 }
 
-}  // namespace
-
 double errorFeedbackClip(ErrorClipState& s, double x, double t, double mix, double knee,
                          double feedback, double coef) {
-  return feedBackError(s, x, softKneeLimit(x, t, knee), mix, feedback, coef);
-}
-
-void errorFeedbackClipPair(ErrorClipState& sLeft, ErrorClipState& sRight, double& left,
-                           double& right, double t, double mix, double knee, double feedback,
-                           double coef) {
-  double gLeft = left;
-  double gRight = right;
-  softKneeLimitPair(gLeft, gRight, t, knee);
-  left = feedBackError(sLeft, left, gLeft, mix, feedback, coef);
-  right = feedBackError(sRight, right, gRight, mix, feedback, coef);
+  return applyClipFeedback(s, x, softKneeLimit(x, t, knee), mix, feedback, coef);
 }
 
 double drivenErrorClip(DrivenClipState& s, double x, double t, double mix, double knee,

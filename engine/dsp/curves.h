@@ -35,9 +35,12 @@ void kneeClipPair(double& left, double& right, double c, double mix, double knee
 // off again; mixed with the dry sample.
 double errorFeedbackClip(ErrorClipState& s, double x, double t, double mix, double knee,
                          double feedback, double coef);
-void errorFeedbackClipPair(ErrorClipState& sLeft, ErrorClipState& sRight, double& left,
-                           double& right, double t, double mix, double knee, double feedback,
-                           double coef);
+// errorFeedbackClip's second step: the knee's output g for the sample x,
+// with the error's low-passed copy taken off and the dry sample mixed in.
+// The knee (softKneeLimit) keeps no memory, so a block's knees can all come
+// first.
+double applyClipFeedback(ErrorClipState& s, double x, double g, double mix, double feedback,
+                         double coef);
 
 // Driven soft clip whose error is applied at the input scale plus a twice
 // low-passed copy of it scaled by errorGain.

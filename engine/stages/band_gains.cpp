@@ -210,17 +210,25 @@ void runBandGains(const BandGainsParams& p, BandGainsState& s, const RiderOutput
     }
   }
   if (p.clipMix > 0.0) {
-    for (int b = 2; b < kBands; ++b) {
-      ErrorClipState left = s.clipError[0][b];
-      ErrorClipState right = s.clipError[1][b];
-      for (int i = 0; i < frames; ++i) {
-        double(&y)[kChannels][kBands] = bands[i].clippedBand;
-        errorFeedbackClipPair(left, right, y[0][b], y[1][b], p.bandClipThreshold[b],
-                              p.bandClipMix[b], p.bandClipKnee[b], p.bandClipFeedback[b],
-                              p.clipFeedbackCoef);
+    // The knees of the whole block first, then the errors' low-passes.
+    double knee[kChainBlock][kChannels][kBands];
+    for (int i = 0; i < frames; ++i) {
+      const double(&x)[kChannels][kBands] = bands[i].bandSignal;
+      for (int b = 2; b < kBands; ++b) {
+        knee[i][0][b] = x[0][b];
+        knee[i][1][b] = x[1][b];
+        softKneeLimitPair(knee[i][0][b], knee[i][1][b], p.bandClipThreshold[b], p.bandClipKnee[b]);
       }
-      s.clipError[0][b] = left;
-      s.clipError[1][b] = right;
+    }
+    for (int i = 0; i < frames; ++i) {
+      const double(&x)[kChannels][kBands] = bands[i].bandSignal;
+      double(&y)[kChannels][kBands] = bands[i].clippedBand;
+      for (int c = 0; c < kChannels; ++c) {
+        for (int b = 2; b < kBands; ++b) {
+          y[c][b] = applyClipFeedback(s.clipError[c][b], x[c][b], knee[i][c][b], p.bandClipMix[b],
+                                      p.bandClipFeedback[b], p.clipFeedbackCoef);
+        }
+      }
     }
   }
 

@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "engine/dsp/block_rates.h"
 #include "engine/dsp/conversions.h"
 #include "engine/dsp/curves.h"
 #include "engine/dsp/minmax.h"
@@ -60,23 +61,20 @@ void resetBandMix(BandMixState& s, const BandMixParams& p) {
 
 namespace {
 
-// One frame of the stage.
-void stepFrame(const BandMixParams& p, BandMixState& s, const BandLimitersOutput& limiters,
-               BandSignals& bands) {
-  if (!p.streamBandDynamics) {
-    for (int c = 0; c < kChannels; ++c)
-      for (int k = 0; k < kBands; ++k) bands.mixedBand[c][k] = bands.gainedBand[c][k];
-    return;
-  }
-
-  double clipped[kChannels][kBands];
+// The band clippers of one frame; they keep no memory.
+void clipFrame(const BandMixParams& p, const BandSignals& bands,
+               double (&clipped)[kChannels][kBands]) {
   for (int k = 0; k < kBands; ++k) {
     const double trim = k == 5 ? p.airClipTrim : (k >= 3 ? p.presenceClipTrim : 1.0);
     clipped[0][k] = bands.limitedBand[0][k] * trim;
     clipped[1][k] = bands.limitedBand[1][k] * trim;
     kneeClipPair(clipped[0][k], clipped[1][k], p.bandClipCeiling[k], kClipMix, kClipKnee);
   }
+}
 
+// One frame of the stage after its clippers.
+void stepFrame(const BandMixParams& p, BandMixState& s, const BandLimitersOutput& limiters,
+               BandSignals& bands, double (&clipped)[kChannels][kBands]) {
   // The reference peak was taken at the split, so the ratio counts everything
   // the band lost since then, not only this clipper.
   for (int k = 0; k < kMakeupBands; ++k) {
@@ -105,7 +103,16 @@ void stepFrame(const BandMixParams& p, BandMixState& s, const BandLimitersOutput
 
 void runBandMix(const BandMixParams& p, BandMixState& s, const BandLimitersOutput* limiters,
                 BandSignals* bands, int frames) {
-  for (int i = 0; i < frames; ++i) stepFrame(p, s, limiters[i], bands[i]);
+  if (!p.streamBandDynamics) {
+    for (int i = 0; i < frames; ++i) {
+      for (int c = 0; c < kChannels; ++c)
+        for (int k = 0; k < kBands; ++k) bands[i].mixedBand[c][k] = bands[i].gainedBand[c][k];
+    }
+    return;
+  }
+  double clipped[kChainBlock][kChannels][kBands];
+  for (int i = 0; i < frames; ++i) clipFrame(p, bands[i], clipped[i]);
+  for (int i = 0; i < frames; ++i) stepFrame(p, s, limiters[i], bands[i], clipped[i]);
 }
 
 }  // namespace vantle

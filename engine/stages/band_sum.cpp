@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "engine/dsp/block_rates.h"
 #include "engine/dsp/clamp.h"
 #include "engine/dsp/conversions.h"
 #include "engine/dsp/curves.h"
@@ -94,11 +95,17 @@ void resetBandSum(BandSumState& s, const BandSumParams& p) {
 
 namespace {
 
-// One frame of the stage.
-void stepFrame(const BandSumParams& p, BandSumState& s, const BandSignals& bands, double& left,
-               double& right) {
-  // x[channel][band]: the bands as they travel through this stage.
-  double x[kChannels][kBands];
+// The shaping of bands 3 and 4 one frame asks for: it keeps no memory, so
+// the block's frames are shaped in a pass of their own.
+struct ShapeRequest {
+  double ceiling[2];
+  double mix[2];
+};
+
+// One frame of the stage up to the shaping of bands 3 and 4; x receives the
+// bands as they travel through this stage, x[channel][band].
+void stepFrame(const BandSumParams& p, BandSumState& s, const BandSignals& bands,
+               double (&x)[kChannels][kBands], ShapeRequest& shaping) {
   for (int ch = 0; ch < kChannels; ++ch) {
     for (int k = 0; k < kBands; ++k) x[ch][k] = bands.mixedBand[ch][k];
   }
@@ -162,10 +169,10 @@ void stepFrame(const BandSumParams& p, BandSumState& s, const BandSignals& bands
       ceiling[i] = maxOf(p.ceilFloor[i], minOf(p.ceilCap[i], p.ceilSlope[i] * s.detector[i].slow));
     }
 
-    const double mix3 = s.detector[0].event * shape * 0.62;
-    const double mix4 = s.detector[1].event * shape * 0.92;
-    sineShapePair(x[0][3], x[1][3], ceiling[0], mix3, p.shapeDrive[0]);
-    sineShapePair(x[0][4], x[1][4], ceiling[1], mix4, p.shapeDrive[1]);
+    shaping.ceiling[0] = ceiling[0];
+    shaping.ceiling[1] = ceiling[1];
+    shaping.mix[0] = s.detector[0].event * shape * 0.62;
+    shaping.mix[1] = s.detector[1].event * shape * 0.92;
 
     // The band-5 gain H5 glides towards what brings band 5 under its ceiling.
     const double band5Peak = peak[2];
@@ -177,17 +184,28 @@ void stepFrame(const BandSumParams& p, BandSumState& s, const BandSignals& bands
     x[0][5] *= band5Scale;
     x[1][5] *= band5Scale;
   }
-
-  // The order of additions is fixed so that every build sums bit-identically.
-  left = ((((x[0][0] + x[0][1]) + x[0][2]) + x[0][3]) + x[0][4]) + x[0][5];
-  right = ((((x[1][0] + x[1][1]) + x[1][2]) + x[1][3]) + x[1][4]) + x[1][5];
 }
 
 }  // namespace
 
 void runBandSum(const BandSumParams& p, BandSumState& s, const BandSignals* bands, double* left,
                 double* right, int frames) {
-  for (int i = 0; i < frames; ++i) stepFrame(p, s, bands[i], left[i], right[i]);
+  double x[kChainBlock][kChannels][kBands];
+  ShapeRequest shaping[kChainBlock];
+  for (int i = 0; i < frames; ++i) stepFrame(p, s, bands[i], x[i], shaping[i]);
+  if (p.hfShapeAmount > 0.0) {
+    for (int i = 0; i < frames; ++i) {
+      double(&y)[kChannels][kBands] = x[i];
+      sineShapePair(y[0][3], y[1][3], shaping[i].ceiling[0], shaping[i].mix[0], p.shapeDrive[0]);
+      sineShapePair(y[0][4], y[1][4], shaping[i].ceiling[1], shaping[i].mix[1], p.shapeDrive[1]);
+    }
+  }
+  // The order of additions is fixed so that every build sums bit-identically.
+  for (int i = 0; i < frames; ++i) {
+    const double(&y)[kChannels][kBands] = x[i];
+    left[i] = ((((y[0][0] + y[0][1]) + y[0][2]) + y[0][3]) + y[0][4]) + y[0][5];
+    right[i] = ((((y[1][0] + y[1][1]) + y[1][2]) + y[1][3]) + y[1][4]) + y[1][5];
+  }
 }
 
 }  // namespace vantle

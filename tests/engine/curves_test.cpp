@@ -208,11 +208,14 @@ TEST(CurvePairs, EachChannelIsTheSingleCurve) {
         EXPECT_EQ(a, kneeClip(l, 0.8, 0.7, knee));
         EXPECT_EQ(b, kneeClip(r, 0.8, 0.7, knee));
       }
+      // The clipper with feedback in its two steps, knees of both channels first.
       a = l;
       b = r;
-      errorFeedbackClipPair(paired[0], paired[1], a, b, 0.4, 0.75, 0.36, 0.55, 0.2);
-      EXPECT_EQ(a, errorFeedbackClip(single[0], l, 0.4, 0.75, 0.36, 0.55, 0.2));
-      EXPECT_EQ(b, errorFeedbackClip(single[1], r, 0.4, 0.75, 0.36, 0.55, 0.2));
+      softKneeLimitPair(a, b, 0.4, 0.36);
+      EXPECT_EQ(applyClipFeedback(paired[0], l, a, 0.75, 0.55, 0.2),
+                errorFeedbackClip(single[0], l, 0.4, 0.75, 0.36, 0.55, 0.2));
+      EXPECT_EQ(applyClipFeedback(paired[1], r, b, 0.75, 0.55, 0.2),
+                errorFeedbackClip(single[1], r, 0.4, 0.75, 0.36, 0.55, 0.2));
       EXPECT_EQ(paired[0].error, single[0].error);
       EXPECT_EQ(paired[1].error, single[1].error);
       a = l;
