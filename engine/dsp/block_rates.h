@@ -10,6 +10,16 @@ namespace vantle {
 // frames instead of fetching them again every frame.
 constexpr int kChainBlock = 16;
 
+// Calls run(first, count) over frames 0..frames-1 in runs of at most
+// kChainBlock frames: a stage whose passes keep a block's values in arrays
+// of that size takes any number of frames through it.
+template <typename Run>
+void forEachChainBlock(int frames, Run&& run) {
+  for (int first = 0; first < frames; first += kChainBlock) {
+    run(first, frames - first < kChainBlock ? frames - first : kChainBlock);
+  }
+}
+
 // Band analysis: the slow measurements, the scores and the equaliser gains.
 constexpr int kAnalysisBlock = 16;
 // Band analysis: the low-end equaliser redesigned from its gains.

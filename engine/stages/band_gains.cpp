@@ -150,10 +150,9 @@ double detectScale(const BandGainsParams& p, int b) {
   return b == 0 ? p.band0DetectScale : (b == 1 ? p.band1DetectScale : p.upperDetectScale);
 }
 
-}  // namespace
-
-void runBandGains(const BandGainsParams& p, BandGainsState& s, const RiderOutput* rider,
-                  BandSignals* bands, int frames) {
+// The stage over at most kChainBlock frames.
+void runBlock(const BandGainsParams& p, BandGainsState& s, const RiderOutput* rider,
+              BandSignals* bands, int frames) {
   FrameReleases releases[kChainBlock];
   for (int i = 0; i < frames; ++i) releases[i] = frameReleases(p, rider[i]);
 
@@ -241,6 +240,14 @@ void runBandGains(const BandGainsParams& p, BandGainsState& s, const RiderOutput
   if (frames > 0) {
     for (int b = 0; b < kBands; ++b) s.bandGain[b] = g[frames - 1][b];
   }
+}
+
+}  // namespace
+
+void runBandGains(const BandGainsParams& p, BandGainsState& s, const RiderOutput* rider,
+                  BandSignals* bands, int frames) {
+  forEachChainBlock(
+      frames, [&](int first, int count) { runBlock(p, s, rider + first, bands + first, count); });
 }
 
 }  // namespace vantle

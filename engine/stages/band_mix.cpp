@@ -99,10 +99,9 @@ void stepFrame(const BandMixParams& p, BandMixState& s, const BandLimitersOutput
                               p.bandMixWet * (p.clippedBandGain * clipped[c][k]);
 }
 
-}  // namespace
-
-void runBandMix(const BandMixParams& p, BandMixState& s, const BandLimitersOutput* limiters,
-                BandSignals* bands, int frames) {
+// The stage over at most kChainBlock frames.
+void runBlock(const BandMixParams& p, BandMixState& s, const BandLimitersOutput* limiters,
+              BandSignals* bands, int frames) {
   if (!p.streamBandDynamics) {
     for (int i = 0; i < frames; ++i) {
       for (int c = 0; c < kChannels; ++c)
@@ -113,6 +112,15 @@ void runBandMix(const BandMixParams& p, BandMixState& s, const BandLimitersOutpu
   double clipped[kChainBlock][kChannels][kBands];
   for (int i = 0; i < frames; ++i) clipFrame(p, bands[i], clipped[i]);
   for (int i = 0; i < frames; ++i) stepFrame(p, s, limiters[i], bands[i], clipped[i]);
+}
+
+}  // namespace
+
+void runBandMix(const BandMixParams& p, BandMixState& s, const BandLimitersOutput* limiters,
+                BandSignals* bands, int frames) {
+  forEachChainBlock(frames, [&](int first, int count) {
+    runBlock(p, s, limiters + first, bands + first, count);
+  });
 }
 
 }  // namespace vantle

@@ -186,10 +186,9 @@ void stepFrame(const BandSumParams& p, BandSumState& s, const BandSignals& bands
   }
 }
 
-}  // namespace
-
-void runBandSum(const BandSumParams& p, BandSumState& s, const BandSignals* bands, double* left,
-                double* right, int frames) {
+// The stage over at most kChainBlock frames.
+void runBlock(const BandSumParams& p, BandSumState& s, const BandSignals* bands, double* left,
+              double* right, int frames) {
   double x[kChainBlock][kChannels][kBands];
   ShapeRequest shaping[kChainBlock];
   for (int i = 0; i < frames; ++i) stepFrame(p, s, bands[i], x[i], shaping[i]);
@@ -206,6 +205,15 @@ void runBandSum(const BandSumParams& p, BandSumState& s, const BandSignals* band
     left[i] = ((((y[0][0] + y[0][1]) + y[0][2]) + y[0][3]) + y[0][4]) + y[0][5];
     right[i] = ((((y[1][0] + y[1][1]) + y[1][2]) + y[1][3]) + y[1][4]) + y[1][5];
   }
+}
+
+}  // namespace
+
+void runBandSum(const BandSumParams& p, BandSumState& s, const BandSignals* bands, double* left,
+                double* right, int frames) {
+  forEachChainBlock(frames, [&](int first, int count) {
+    runBlock(p, s, bands + first, left + first, right + first, count);
+  });
 }
 
 }  // namespace vantle

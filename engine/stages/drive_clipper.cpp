@@ -73,8 +73,11 @@ void resetDriveClipper(DriveClipperState& s, const DriveClipperParams& p) {
   s = DriveClipperState{};
 }
 
-void runDriveClipper(const DriveClipperParams& p, DriveClipperState& s, double* left, double* right,
-                     int frames) {
+namespace {
+
+// The stage over at most kChainBlock frames.
+void runBlock(const DriveClipperParams& p, DriveClipperState& s, double* left, double* right,
+              int frames) {
   if (!(p.driveAmount > 0.0)) return;
   // The split filters and the error filters run frame by frame; the clip
   // between them keeps no memory, so the block's frames pass it in one go.
@@ -95,6 +98,14 @@ void runDriveClipper(const DriveClipperParams& p, DriveClipperState& s, double* 
     left[i] = joinChannel(p, s.left, splitLeft[i], errLeft[i]);
     right[i] = joinChannel(p, s.right, splitRight[i], errRight[i]);
   }
+}
+
+}  // namespace
+
+void runDriveClipper(const DriveClipperParams& p, DriveClipperState& s, double* left, double* right,
+                     int frames) {
+  forEachChainBlock(
+      frames, [&](int first, int count) { runBlock(p, s, left + first, right + first, count); });
 }
 
 }  // namespace vantle

@@ -238,10 +238,9 @@ void finishFrame(const OutputControlParams& p, OutputControlState& s, double& le
   right = minOf(c, maxOf(-c, y[1]));
 }
 
-}  // namespace
-
-void runOutputControl(const OutputControlParams& p, OutputControlState& s, double outputGainTarget,
-                      double* left, double* right, OutputControlOutput* outs, int frames) {
+// The stage over at most kChainBlock frames.
+void runBlock(const OutputControlParams& p, OutputControlState& s, double outputGainTarget,
+              double* left, double* right, OutputControlOutput* outs, int frames) {
   for (int i = 0; i < frames; ++i) {
     stepFrame(p, s, outputGainTarget, left[i], right[i]);
     outs[i] = s.out;
@@ -259,6 +258,15 @@ void runOutputControl(const OutputControlParams& p, OutputControlState& s, doubl
     levelSineShapeBlock(s.saturation, left, right, frames, p.finalSatAmount, 1.0);
   }
   for (int i = 0; i < frames; ++i) finishFrame(p, s, left[i], right[i]);
+}
+
+}  // namespace
+
+void runOutputControl(const OutputControlParams& p, OutputControlState& s, double outputGainTarget,
+                      double* left, double* right, OutputControlOutput* outs, int frames) {
+  forEachChainBlock(frames, [&](int first, int count) {
+    runBlock(p, s, outputGainTarget, left + first, right + first, outs + first, count);
+  });
 }
 
 }  // namespace vantle
