@@ -7,6 +7,7 @@
 #include <cstring>
 #include <memory>
 #include <random>
+#include <utility>
 #include <vector>
 
 #include "engine/processor.h"
@@ -27,9 +28,15 @@ struct Programme {
   std::vector<double> right;
   std::vector<RiderOutput> rider;
   std::vector<BandLimitersOutput> limiters;
+  std::vector<OutputControlOutput> outputs;
 
   explicit Programme(int frames)
-      : bands(frames), left(frames), right(frames), rider(frames), limiters(frames) {
+      : bands(frames),
+        left(frames),
+        right(frames),
+        rider(frames),
+        limiters(frames),
+        outputs(frames) {
     std::mt19937 random(7);
     std::uniform_real_distribution<double> loud(-1.6, 1.6);
     for (int i = 0; i < frames; ++i) {
@@ -52,19 +59,33 @@ struct Programme {
   }
 };
 
-// Runs `run(state, first, count)` over all frames in calls of `step` frames
-// on a fresh copy of the state (what the state carries from call to call
-// shows in the later frames' output).
+constexpr int kFrames = 3 * kChainBlock + 5;
+
+bool sameProgramme(const Programme& a, const Programme& b) {
+  return sameBits(a.bands.data(), b.bands.data(), kFrames * sizeof(BandSignals)) &&
+         sameBits(a.left.data(), b.left.data(), kFrames * sizeof(double)) &&
+         sameBits(a.right.data(), b.right.data(), kFrames * sizeof(double)) &&
+         sameBits(a.outputs.data(), b.outputs.data(), kFrames * sizeof(OutputControlOutput));
+}
+
+// Runs a stage, run(state, programme, first, count), over the programme once
+// a frame per call and once `step` frames per call, each from a copy of the
+// start state (what the state carries from call to call shows in the later
+// frames), and compares everything the two runs wrote.
 template <typename State, typename Run>
-void runInSteps(const State& start, int frames, int step, Run run) {
-  auto s = std::make_unique<State>(start);
-  for (int first = 0; first < frames; first += step) {
-    run(*s, first, step < frames - first ? step : frames - first);
+void expectSameForAnyStep(const State& start, int step, Run run) {
+  Programme one(kFrames);
+  Programme many(kFrames);
+  for (auto [programme, perCall] : {std::pair{&one, 1}, std::pair{&many, step}}) {
+    auto s = std::make_unique<State>(start);
+    for (int first = 0; first < kFrames; first += perCall) {
+      run(*s, *programme, first, perCall < kFrames - first ? perCall : kFrames - first);
+    }
   }
+  EXPECT_TRUE(sameProgramme(one, many));
 }
 
 TEST(StageRuns, AnyNumberOfFramesPerCallGivesTheSameBits) {
-  constexpr int kFrames = 3 * kChainBlock + 5;
   const auto processor = configured(ProcessingMode::stream, 100.0, 48000.0);
   const DerivedParams& p = processor->params;
   const ChainState& start = processor->state;
@@ -75,67 +96,22 @@ TEST(StageRuns, AnyNumberOfFramesPerCallGivesTheSameBits) {
 
   for (int step : {kChainBlock, kChainBlock + 3, kFrames}) {
     SCOPED_TRACE(step);
-    {
-      Programme one(kFrames);
-      Programme many(kFrames);
-      runInSteps(start.bandGains, kFrames, 1, [&](BandGainsState& s, int f, int n) {
-        runBandGains(p.bandGains, s, &one.rider[f], &one.bands[f], n);
-      });
-      runInSteps(start.bandGains, kFrames, step, [&](BandGainsState& s, int f, int n) {
-        runBandGains(p.bandGains, s, &many.rider[f], &many.bands[f], n);
-      });
-      EXPECT_TRUE(sameBits(one.bands.data(), many.bands.data(), kFrames * sizeof(BandSignals)));
-    }
-    {
-      Programme one(kFrames);
-      Programme many(kFrames);
-      runInSteps(start.bandMix, kFrames, 1, [&](BandMixState& s, int f, int n) {
-        runBandMix(p.bandMix, s, &one.limiters[f], &one.bands[f], n);
-      });
-      runInSteps(start.bandMix, kFrames, step, [&](BandMixState& s, int f, int n) {
-        runBandMix(p.bandMix, s, &many.limiters[f], &many.bands[f], n);
-      });
-      EXPECT_TRUE(sameBits(one.bands.data(), many.bands.data(), kFrames * sizeof(BandSignals)));
-    }
-    {
-      Programme one(kFrames);
-      Programme many(kFrames);
-      runInSteps(start.bandSum, kFrames, 1, [&](BandSumState& s, int f, int n) {
-        runBandSum(p.bandSum, s, &one.bands[f], &one.left[f], &one.right[f], n);
-      });
-      runInSteps(start.bandSum, kFrames, step, [&](BandSumState& s, int f, int n) {
-        runBandSum(p.bandSum, s, &many.bands[f], &many.left[f], &many.right[f], n);
-      });
-      EXPECT_TRUE(sameBits(one.left.data(), many.left.data(), kFrames * sizeof(double)));
-      EXPECT_TRUE(sameBits(one.right.data(), many.right.data(), kFrames * sizeof(double)));
-    }
-    {
-      Programme one(kFrames);
-      Programme many(kFrames);
-      runInSteps(start.drive, kFrames, 1, [&](DriveClipperState& s, int f, int n) {
-        runDriveClipper(p.drive, s, &one.left[f], &one.right[f], n);
-      });
-      runInSteps(start.drive, kFrames, step, [&](DriveClipperState& s, int f, int n) {
-        runDriveClipper(p.drive, s, &many.left[f], &many.right[f], n);
-      });
-      EXPECT_TRUE(sameBits(one.left.data(), many.left.data(), kFrames * sizeof(double)));
-      EXPECT_TRUE(sameBits(one.right.data(), many.right.data(), kFrames * sizeof(double)));
-    }
-    {
-      Programme one(kFrames);
-      Programme many(kFrames);
-      std::vector<OutputControlOutput> outOne(kFrames);
-      std::vector<OutputControlOutput> outMany(kFrames);
-      runInSteps(start.output, kFrames, 1, [&](OutputControlState& s, int f, int n) {
-        runOutputControl(p.output, s, 1.4, &one.left[f], &one.right[f], &outOne[f], n);
-      });
-      runInSteps(start.output, kFrames, step, [&](OutputControlState& s, int f, int n) {
-        runOutputControl(p.output, s, 1.4, &many.left[f], &many.right[f], &outMany[f], n);
-      });
-      EXPECT_TRUE(sameBits(one.left.data(), many.left.data(), kFrames * sizeof(double)));
-      EXPECT_TRUE(sameBits(one.right.data(), many.right.data(), kFrames * sizeof(double)));
-      EXPECT_TRUE(sameBits(outOne.data(), outMany.data(), kFrames * sizeof(OutputControlOutput)));
-    }
+    expectSameForAnyStep(start.bandGains, step, [&](BandGainsState& s, Programme& g, int f, int n) {
+      runBandGains(p.bandGains, s, &g.rider[f], &g.bands[f], n);
+    });
+    expectSameForAnyStep(start.bandMix, step, [&](BandMixState& s, Programme& g, int f, int n) {
+      runBandMix(p.bandMix, s, &g.limiters[f], &g.bands[f], n);
+    });
+    expectSameForAnyStep(start.bandSum, step, [&](BandSumState& s, Programme& g, int f, int n) {
+      runBandSum(p.bandSum, s, &g.bands[f], &g.left[f], &g.right[f], n);
+    });
+    expectSameForAnyStep(start.drive, step, [&](DriveClipperState& s, Programme& g, int f, int n) {
+      runDriveClipper(p.drive, s, &g.left[f], &g.right[f], n);
+    });
+    expectSameForAnyStep(
+        start.output, step, [&](OutputControlState& s, Programme& g, int f, int n) {
+          runOutputControl(p.output, s, 1.4, &g.left[f], &g.right[f], &g.outputs[f], n);
+        });
   }
 }
 
