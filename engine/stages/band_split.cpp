@@ -81,7 +81,8 @@ void resetBandSplit(BandSplitState& s, const BandSplitParams& p) {
 
 namespace {
 
-// One frame of the stage.
+// One frame of the stage after its crossovers: the presence and air control
+// and the analysis feeds.
 void stepFrame(const BandSplitParams& p, BandSplitState& s, double left, double right,
                BandSignals& bands, AnalysisFeeds& feeds) {
   const double x[kChannels] = {left * p.bandTrim, right * p.bandTrim};
@@ -144,10 +145,6 @@ void stepFrame(const BandSplitParams& p, BandSplitState& s, double left, double 
     feeds.bandBalanceFrames += 1;
   }
 }
-
-}  // namespace
-
-namespace {
 
 // The crossovers over a block, both channels side by side: the six bands of
 // each frame are the differences of the cascaded low-passes.
