@@ -11,13 +11,6 @@ namespace vantle {
 
 namespace {
 
-// The soft knee's curve over a magnitude a above its start g: rises from g
-// towards g + r, which it never reaches.
-template <typename T>
-T kneeCurve(T a, double g, double r) {
-  return g + r * (1.0 - exponential(-(a - g) / r));
-}
-
 // Both lanes through the knee that starts at g; a lane at or under g passes
 // as it is. The curve runs side by side for both lanes, or not at all.
 DoublePair softKnee(DoublePair x, double g, double r) {

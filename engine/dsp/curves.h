@@ -3,6 +3,8 @@
 // call site and one channel.
 #pragma once
 
+#include "engine/dsp/elementary.h"
+
 namespace vantle {
 
 // Low-passed clipping error of errorFeedbackClip.
@@ -20,6 +22,13 @@ struct DrivenClipState {
 struct SineShapeState {
   double previous = 0.0;
 };
+
+// The soft knee's curve over a magnitude a above its start g: rises from g
+// towards g + r, which it never reaches. T is double or DoublePair.
+template <typename T>
+T kneeCurve(T a, double g, double r) {
+  return g + r * (1.0 - exponential(-(a - g) / r));
+}
 
 // Identity up to threshold t; above it the excess is compressed exponentially
 // towards t + max(t x knee, 1e-6), which it never reaches.

@@ -22,14 +22,6 @@ DesignAngle designAngle(double hz, double fs) {
   return {cosine(w), sine(w)};
 }
 
-double stepGain(GainTrackerState& s, double g, double target, double attack, double releaseA,
-                double releaseB, double depth) {
-  const double o = clampTo((1.0 - g) / 0.75, 0.0, 1.0) * depth;
-  const double pole = g > target ? attack : (1.0 - o) * releaseA + o * releaseB;
-  s.gain = target + (g - target) * pole;
-  return s.gain;
-}
-
 }  // namespace
 
 void designLowShelf(BiquadCoefficients& out, double hz, double slope, double gainDb, double fs) {
@@ -104,7 +96,13 @@ double ratioTarget(double level, double threshold, double exponent, double knee,
 
 double stepTrackerGain(GainTrackerState& s, double target, double attack, double releaseA,
                        double releaseB, double depth) {
-  return stepGain(s, s.gain <= 0.0 ? 1.0 : s.gain, target, attack, releaseA, releaseB, depth);
+  // Towards the target: attacking when the gain must fall, released the
+  // slower the deeper it works. A stored gain of 0 or less reads as 1.
+  const double g = s.gain <= 0.0 ? 1.0 : s.gain;
+  const double o = clampTo((1.0 - g) / 0.75, 0.0, 1.0) * depth;
+  const double pole = g > target ? attack : (1.0 - o) * releaseA + o * releaseB;
+  s.gain = target + (g - target) * pole;
+  return s.gain;
 }
 
 double trackLimitGain(GainTrackerState& s, double x, double threshold, double attack,

@@ -146,6 +146,10 @@ FrameReleases frameReleases(const BandGainsParams& p, const RiderOutput& rider) 
           adapted(p.upperReleaseSlow)};
 }
 
+// Bands 0 and 1 release with the lower poles, bands 2 to 5 with the upper.
+double fastRelease(const FrameReleases& r, int b) { return b < 2 ? r.lowerFast : r.upperFast; }
+double slowRelease(const FrameReleases& r, int b) { return b < 2 ? r.lowerSlow : r.upperSlow; }
+
 double detectScale(const BandGainsParams& p, int b) {
   return b == 0 ? p.band0DetectScale : (b == 1 ? p.band1DetectScale : p.upperDetectScale);
 }
@@ -164,13 +168,11 @@ void runBlock(const BandGainsParams& p, BandGainsState& s, const RiderOutput* ri
   double g[kChainBlock][kBands];  // levels, then targets, then gains
   for (int i = 0; i < frames; ++i) {
     const double(&x)[kChannels][kBands] = bands[i].bandSignal;
-    const FrameReleases& r = releases[i];
     for (int b = 0; b < kBands; ++b) {
       const double level = stereoPeak(x[0][b], x[1][b]) * detectScale(p, b);
-      g[i][b] = b < 2 ? followTrackerLevel(tracker[b], level, p.bandThreshold[b], p.bandAttack[b],
-                                           r.lowerFast, r.lowerSlow, p.releaseShaping)
-                      : followTrackerLevel(tracker[b], level, p.bandThreshold[b], p.bandAttack[b],
-                                           r.upperFast, r.upperSlow, p.releaseShaping);
+      g[i][b] = followTrackerLevel(tracker[b], level, p.bandThreshold[b], p.bandAttack[b],
+                                   fastRelease(releases[i], b), slowRelease(releases[i], b),
+                                   p.releaseShaping);
     }
   }
   for (int i = 0; i < frames; ++i) {
@@ -181,12 +183,9 @@ void runBlock(const BandGainsParams& p, BandGainsState& s, const RiderOutput* ri
     }
   }
   for (int i = 0; i < frames; ++i) {
-    const FrameReleases& r = releases[i];
     for (int b = 0; b < kBands; ++b) {
-      g[i][b] = b < 2 ? stepTrackerGain(tracker[b], g[i][b], p.bandAttack[b], r.lowerFast,
-                                        r.lowerSlow, p.releaseShaping)
-                      : stepTrackerGain(tracker[b], g[i][b], p.bandAttack[b], r.upperFast,
-                                        r.upperSlow, p.releaseShaping);
+      g[i][b] = stepTrackerGain(tracker[b], g[i][b], p.bandAttack[b], fastRelease(releases[i], b),
+                                slowRelease(releases[i], b), p.releaseShaping);
     }
   }
   for (int b = 0; b < kBands; ++b) s.tracker[b] = tracker[b];

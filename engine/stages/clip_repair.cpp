@@ -165,7 +165,7 @@ double repairKnee(double x, double ceiling, double kneeStart) {
   if (a <= d) return x;
   const double span = ceiling - d;
   const double r = span > 1e-12 ? span : 1e-12;
-  const double y = d + r * (1.0 - exponential(-(a - d) / r));
+  const double y = kneeCurve(a, d, r);
   return signOf(x) * (y < ceiling ? y : ceiling);
 }
 
