@@ -6,6 +6,12 @@
 #include "engine/dsp/conversions.h"
 #include "engine/dsp/denormals.h"
 
+#if defined(__GNUC__) && defined(__x86_64__)
+#define VANTLE_WIDE_CHAIN 1
+#else
+#define VANTLE_WIDE_CHAIN 0
+#endif
+
 namespace vantle {
 
 namespace {
@@ -154,30 +160,24 @@ int Processor::nextBlockLength(std::int64_t remaining) const {
   return remaining < n ? static_cast<int>(remaining) : n;
 }
 
+namespace {
+
 // The stages in their order, each over the whole block. Besides the signal,
 // the only values that cross between stages are named here: the rider's
 // detectors (to the band gains and the load feedback), the low-end taps (to
 // the band analysis), the analysis feeds (from the input stage and the split),
-// the limiters' make-up update and peaks (to the band mix), the output stage's
-// gains (to the repair and the load feedback) and the load feedback's targets,
-// which change only between blocks.
-void Processor::runChain(int frames) {
-  BlockSignals& b = block;
-  if (!configured) {
-    for (int i = 0; i < frames; ++i) b.out[i] = StereoFrame{0.0f, 0.0f};
-    return;
-  }
-  const DerivedParams& p = params;
-  ChainState& s = state;
-  const int n = frames;
-
+// the limiters' make-up update and peaks (to the band mix) and the output
+// stage's gains (to the repair and, after the block, the load feedback). The
+// load feedback's targets change only between blocks.
+inline void runStages(const DerivedParams& p, ChainState& s, BlockSignals& b,
+                      AnalysisFeeds& analysisFeeds, const LoadTargets& targets, int n) {
   runInputStage(p.input, s.input, b.inLeft, b.inRight, b.rawLeft, b.rawRight, b.left, b.right,
                 b.inputFeeds, n);
-  runGainRider(p.rider, s.rider, loadTargets.riderTarget, b.left, b.right, b.rider, n);
+  runGainRider(p.rider, s.rider, targets.riderTarget, b.left, b.right, b.rider, n);
   runLookaheadLimiter(p.lookahead, s.lookahead, b.rawLeft, b.rawRight, b.left, b.right, n);
   runLowEndShaper(p.lowEnd, s.lowEnd, b.left, b.right, b.lowEnd, n);
-  runBandAnalysis(p.analysis, s.analysis, analysisFeeds, b.inputFeeds,
-                  loadTargets.reductionPressure, b.lowEnd, b.left, b.right, n);
+  runBandAnalysis(p.analysis, s.analysis, analysisFeeds, b.inputFeeds, targets.reductionPressure,
+                  b.lowEnd, b.left, b.right, n);
   runDriveClipper(p.drive, s.drive, b.left, b.right, n);
 
   runBandSplit(p.split, s.split, b.left, b.right, b.bands, analysisFeeds, n);
@@ -188,18 +188,67 @@ void Processor::runChain(int frames) {
   runBandSum(p.bandSum, s.bandSum, b.bands, b.left, b.right, n);
 
   runBusShaping(p.bus, s.bus, b.left, b.right, n);
-  runOutputControl(p.output, s.output, loadTargets.outputGainTarget, b.left, b.right, b.output, n);
+  runOutputControl(p.output, s.output, targets.outputGainTarget, b.left, b.right, b.output, n);
   runClipRepair(p.repair, s.repair, b.output, b.left, b.right, n);
   runTruePeakLimiter(p.truePeak, s.truePeak, b.left, b.right, b.out, n);
+}
 
-  loadBlockFrames += n;
+// The stages compiled twice, each copy with every stage inlined into it: one
+// for any x86-64 CPU, one for CPUs with AVX2, whose three-operand and wider
+// instructions run the same arithmetic in fewer steps. Both do the same IEEE
+// operations in the same order (multiply-adds are never fused), so both give
+// the same bits.
+__attribute__((flatten)) void runStagesBaseline(const DerivedParams& p, ChainState& s,
+                                                BlockSignals& b, AnalysisFeeds& analysisFeeds,
+                                                const LoadTargets& targets, int n) {
+  runStages(p, s, b, analysisFeeds, targets, n);
+}
+
+#if VANTLE_WIDE_CHAIN
+__attribute__((flatten, target("avx2"))) void runStagesWide(const DerivedParams& p, ChainState& s,
+                                                            BlockSignals& b,
+                                                            AnalysisFeeds& analysisFeeds,
+                                                            const LoadTargets& targets, int n) {
+  runStages(p, s, b, analysisFeeds, targets, n);
+}
+#endif
+
+}  // namespace
+
+bool wideChainAvailable() {
+#if VANTLE_WIDE_CHAIN
+  __builtin_cpu_init();
+  return __builtin_cpu_supports("avx2") != 0;
+#else
+  return false;
+#endif
+}
+
+void Processor::runChain(int frames) {
+  BlockSignals& b = block;
+  if (!configured) {
+    for (int i = 0; i < frames; ++i) b.out[i] = StereoFrame{0.0f, 0.0f};
+    return;
+  }
+#if VANTLE_WIDE_CHAIN
+  if (chainCode == ChainCode::wide) {
+    runStagesWide(params, state, b, analysisFeeds, loadTargets, frames);
+  } else {
+    runStagesBaseline(params, state, b, analysisFeeds, loadTargets, frames);
+  }
+#else
+  runStagesBaseline(params, state, b, analysisFeeds, loadTargets, frames);
+#endif
+
+  loadBlockFrames += frames;
   if (loadBlockFrames >= kLoadBlock) {
     loadBlockFrames = 0;
+    const ChainState& s = state;
     const OutputControlOutput& output = s.output.out;
     const LoadFeedbackInputs watched{
         output.peakLevel,  output.boostGuardGain,   output.peakLimitGain,     s.repair.repairGain,
         s.truePeak.tpGain, s.rider.out.silenceHold, s.rider.out.inputPeakHold};
-    runLoadFeedback(p.load, s.load, watched, loadTargets);
+    runLoadFeedback(params.load, state.load, watched, loadTargets);
   }
 }
 

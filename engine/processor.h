@@ -90,8 +90,18 @@ struct BlockSignals {
   StereoFrame out[kChainBlock] = {};
 };
 
+// The chain is compiled twice for x86-64: a baseline copy for any such CPU
+// and a wide one for CPUs with AVX2. Both give the same bits.
+enum class ChainCode : std::int32_t { baseline, wide };
+
+// True when the wide copy exists in this build and the CPU can run it.
+bool wideChainAvailable();
+
 struct Processor {
   ProcessorSettings settings{ProcessingMode::podcast, 3.5, 0.0};
+  // The copy of the chain that runs: the wide one wherever the processor has
+  // it. Switching is allowed at any time and changes nothing in the output.
+  ChainCode chainCode = wideChainAvailable() ? ChainCode::wide : ChainCode::baseline;
   double sampleRate = 48000.0;
   std::int32_t lastAppliedMode = -1;  // mode of the last applySettings, -1 since setSampleRate
   DerivedParams params;
