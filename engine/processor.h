@@ -99,8 +99,8 @@ bool wideChainAvailable();
 
 struct Processor {
   ProcessorSettings settings{ProcessingMode::podcast, 3.5, 0.0};
-  // The copy of the chain that runs: the wide one wherever the processor has
-  // it. Switching is allowed at any time and changes nothing in the output.
+  // The copy of the chain that runs: the wide one wherever the CPU has AVX2.
+  // Switching is allowed at any time and changes nothing in the output.
   ChainCode chainCode = wideChainAvailable() ? ChainCode::wide : ChainCode::baseline;
   double sampleRate = 48000.0;
   std::int32_t lastAppliedMode = -1;  // mode of the last applySettings, -1 since setSampleRate
