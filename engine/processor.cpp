@@ -217,8 +217,11 @@ __attribute__((flatten, target("avx2"))) void runStagesWide(const DerivedParams&
 
 bool wideChainAvailable() {
 #if VANTLE_WIDE_CHAIN
-  __builtin_cpu_init();
-  return __builtin_cpu_supports("avx2") != 0;
+  static const bool available = [] {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2") != 0;
+  }();
+  return available;
 #else
   return false;
 #endif
@@ -231,7 +234,8 @@ void Processor::runChain(int frames) {
     return;
   }
 #if VANTLE_WIDE_CHAIN
-  if (chainCode == ChainCode::wide) {
+  // A wide copy asked for on a CPU without AVX2 would fault: the baseline runs.
+  if (chainCode == ChainCode::wide && wideChainAvailable()) {
     runStagesWide(params, state, b, analysisFeeds, loadTargets, frames);
   } else {
     runStagesBaseline(params, state, b, analysisFeeds, loadTargets, frames);

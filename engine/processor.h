@@ -99,7 +99,8 @@ bool wideChainAvailable();
 
 struct Processor {
   ProcessorSettings settings{ProcessingMode::podcast, 3.5, 0.0};
-  // The copy of the chain that runs: the wide one wherever the CPU has AVX2.
+  // The copy of the chain that runs: the wide one wherever the CPU has AVX2
+  // (on a CPU without it, asking for the wide copy runs the baseline one).
   // Switching is allowed at any time and changes nothing in the output.
   ChainCode chainCode = wideChainAvailable() ? ChainCode::wide : ChainCode::baseline;
   double sampleRate = 48000.0;
