@@ -204,14 +204,19 @@ __attribute__((flatten)) void runStagesBaseline(const DerivedParams& p, ChainSta
   runStages(p, s, b, analysisFeeds, targets, n);
 }
 
+// Where there is no AVX2 to build for, the wide copy is a second baseline
+// one, never picked (wideChainAvailable says no).
 #if VANTLE_WIDE_CHAIN
-__attribute__((flatten, target("avx2"))) void runStagesWide(const DerivedParams& p, ChainState& s,
-                                                            BlockSignals& b,
-                                                            AnalysisFeeds& analysisFeeds,
-                                                            const LoadTargets& targets, int n) {
+#define VANTLE_WIDE_TARGET __attribute__((flatten, target("avx2")))
+#else
+#define VANTLE_WIDE_TARGET __attribute__((flatten))
+#endif
+
+VANTLE_WIDE_TARGET void runStagesWide(const DerivedParams& p, ChainState& s, BlockSignals& b,
+                                      AnalysisFeeds& analysisFeeds, const LoadTargets& targets,
+                                      int n) {
   runStages(p, s, b, analysisFeeds, targets, n);
 }
-#endif
 
 }  // namespace
 
@@ -233,16 +238,12 @@ void Processor::runChain(int frames) {
     for (int i = 0; i < frames; ++i) b.out[i] = StereoFrame{0.0f, 0.0f};
     return;
   }
-#if VANTLE_WIDE_CHAIN
   // A wide copy asked for on a CPU without AVX2 would fault: the baseline runs.
   if (chainCode == ChainCode::wide && wideChainAvailable()) {
     runStagesWide(params, state, b, analysisFeeds, loadTargets, frames);
   } else {
     runStagesBaseline(params, state, b, analysisFeeds, loadTargets, frames);
   }
-#else
-  runStagesBaseline(params, state, b, analysisFeeds, loadTargets, frames);
-#endif
 
   loadBlockFrames += frames;
   if (loadBlockFrames >= kLoadBlock) {
