@@ -1,6 +1,7 @@
 #include "engine/stages/band_sum.h"
 
 #include <cmath>
+#include <cstring>
 
 #include "engine/dsp/block_rates.h"
 #include "engine/dsp/clamp.h"
@@ -13,30 +14,41 @@ namespace vantle {
 namespace {
 
 constexpr double kRatioFloor = 1e-6;
+constexpr int kEventRatios = 4;
 
-// Event-ratio constants of bands 3, 4, 5: a ratio is (x - lift x avg) /
-// max(e, scale x avg + e), positive once x stands well above its average.
-constexpr double kOnsetLift[kShapedBands] = {1.22, 1.18, 1.15};
-constexpr double kOnsetScale[kShapedBands] = {0.8, 0.72, 0.66};
-constexpr double kLevelLift[kShapedBands] = {1.2, 1.16, 1.12};
-constexpr double kLevelScale[kShapedBands] = {1.2, 1.05, 0.95};
-constexpr double kSlopeLift[kShapedBands] = {1.75, 1.7, 1.65};
-constexpr double kSlopeScale[kShapedBands] = {2.6, 2.35, 2.2};
-constexpr double kCurveLift[kShapedBands] = {1.85, 1.78, 1.72};
-constexpr double kCurveScale[kShapedBands] = {2.75, 2.45, 2.3};
+// Event-ratio constants of bands 3, 4, 5, per band in the order onset,
+// level, slope, curve: a ratio is (x - lift x avg) / max(e, scale x avg + e),
+// positive once x stands well above its average.
+constexpr double kEventLift[kShapedBands][kEventRatios] = {
+    {1.22, 1.2, 1.75, 1.85}, {1.18, 1.16, 1.7, 1.78}, {1.15, 1.12, 1.65, 1.72}};
+constexpr double kEventScale[kShapedBands][kEventRatios] = {
+    {0.8, 1.2, 2.6, 2.75}, {0.72, 1.05, 2.35, 2.45}, {0.66, 0.95, 2.2, 2.3}};
 // Event strength: base share plus the weighted level ratio.
 constexpr double kLevelBase[kShapedBands] = {0.25, 0.22, 0.18};
 constexpr double kLevelWeight[kShapedBands] = {0.75, 0.78, 0.82};
 
-// The event ratio clamped to 0..1 (NaN counts as 0). Every frame pays the
-// division and then picks, instead of guessing at comparisons that follow
-// the programme's noise.
-double eventShare(double x, double avg, double lift, double scale) {
-  const double excess = x - lift * avg;
-  const double range = maxOf(kRatioFloor, scale * avg + kRatioFloor);
-  const double ratio = excess / range;
-  const double share = excess >= range ? 1.0 : ratio;
-  return excess > 0.0 ? share : 0.0;
+// The event ratios of one band clamped to 0..1 (NaN counts as 0), four side
+// by side: onset, level, slope and curve. Every frame pays the divisions and
+// then picks, instead of guessing at comparisons that follow the programme's
+// noise; each lane does what a lone ratio would, so the shares are the same.
+typedef double EventQuad __attribute__((vector_size(32)));
+
+void eventShares(const double (&x)[kEventRatios], const double (&avg)[kEventRatios],
+                 const double (&lift)[kEventRatios], const double (&scale)[kEventRatios],
+                 double (&share)[kEventRatios]) {
+  EventQuad vx, va, vl, vs;
+  std::memcpy(&vx, x, sizeof vx);
+  std::memcpy(&va, avg, sizeof va);
+  std::memcpy(&vl, lift, sizeof vl);
+  std::memcpy(&vs, scale, sizeof vs);
+  const EventQuad excess = vx - vl * va;
+  const EventQuad scaled = vs * va + kRatioFloor;
+  // maxOf(kRatioFloor, scaled): the floor wherever scaled is not larger or not a number.
+  const EventQuad range = kRatioFloor < scaled ? scaled : EventQuad{} + kRatioFloor;
+  const EventQuad ratio = excess / range;
+  const EventQuad picked = excess >= range ? EventQuad{} + 1.0 : ratio;
+  const EventQuad result = excess > 0.0 ? picked : EventQuad{};
+  std::memcpy(share, &result, sizeof result);
 }
 
 double oneMinusPole(double tauSeconds, double fs) { return 1.0 - timePole(tauSeconds, fs); }
@@ -138,8 +150,6 @@ void stepFrame(const BandSumParams& p, BandSumState& s, const BandSignals& bands
       peak[i] = pk;
       onePole(det.fast, pk, p.hfFastEnv);
       onePole(det.slow, pk, p.hfSlowEnv);
-      onset[i] = eventShare(det.fast, det.slow, kOnsetLift[i], kOnsetScale[i]);
-      level[i] = eventShare(pk, det.slow, kLevelLift[i], kLevelScale[i]);
 
       double slope = 0.0;
       double curve = 0.0;
@@ -152,8 +162,13 @@ void stepFrame(const BandSumParams& p, BandSumState& s, const BandSignals& bands
       }
       onePole(det.slopeAvg, slope, p.hfSlopeEnv);
       onePole(det.curveAvg, curve, p.hfCurveEnv);
-      const double slopeShare = eventShare(slope, det.slopeAvg, kSlopeLift[i], kSlopeScale[i]);
-      const double curveShare = eventShare(curve, det.curveAvg, kCurveLift[i], kCurveScale[i]);
+      double share[kEventRatios];
+      eventShares({det.fast, pk, slope, curve}, {det.slow, det.slow, det.slopeAvg, det.curveAvg},
+                  kEventLift[i], kEventScale[i], share);
+      onset[i] = share[0];
+      level[i] = share[1];
+      const double slopeShare = share[2];
+      const double curveShare = share[3];
 
       double t =
           maxOf(curveShare, slopeShare) * onset[i] * (kLevelBase[i] + kLevelWeight[i] * level[i]);
