@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "engine/dsp/block_rates.h"
 #include "engine/dsp/clamp.h"
 #include "engine/dsp/conversions.h"
 #include "engine/dsp/elementary.h"
@@ -32,16 +33,33 @@ double sanitise(float x) {
   return std::fabs(v) < 1e12 ? v : 0.0;
 }
 
-// Chain of first-order all-passes (a + z^-1) / (1 + a z^-1).
-double rotate(const InputStageParams& p, RotatorMemory* m, double y) {
+// Chain of first-order all-passes (a + z^-1) / (1 + a z^-1) over a block of
+// frames, section by section, both channels side by side: each lane does
+// what a lone channel would, and a section's memories stay in registers for
+// the block.
+void rotateBlock(const InputStageParams& p, InputStageState& s, double* left, double* right,
+                 int frames) {
+  DoublePair y[kChainBlock];
+  for (int n = 0; n < frames; ++n) y[n] = DoublePair{left[n], right[n]};
   for (int i = 0; i < p.rotatorSections; ++i) {
     const double a = p.rotatorCoefs[i];
-    const double out = a * y + m[i].previousIn - a * m[i].previousOut;
-    m[i].previousIn = y;
-    m[i].previousOut = out;
-    y = out;
+    RotatorMemory& mL = s.rotatorState[0][i];
+    RotatorMemory& mR = s.rotatorState[1][i];
+    DoublePair previousIn = {mL.previousIn, mR.previousIn};
+    DoublePair previousOut = {mL.previousOut, mR.previousOut};
+    for (int n = 0; n < frames; ++n) {
+      const DoublePair out = a * y[n] + previousIn - a * previousOut;
+      previousIn = y[n];
+      previousOut = out;
+      y[n] = out;
+    }
+    mL = RotatorMemory{previousIn[0], previousOut[0]};
+    mR = RotatorMemory{previousIn[1], previousOut[1]};
   }
-  return y;
+  for (int n = 0; n < frames; ++n) {
+    left[n] = y[n][0];
+    right[n] = y[n][1];
+  }
 }
 
 }  // namespace
@@ -80,7 +98,7 @@ void resetInputStage(InputStageState& s, const InputStageParams& p) {
 
 namespace {
 
-// One frame of the stage.
+// One frame of the stage up to the all-passes.
 void stepFrame(const InputStageParams& p, InputStageState& s, InputFeed& feed, float inL, float inR,
                double& rawL, double& rawR, double& outL, double& outR) {
   rawL = sanitise(inL);
@@ -106,8 +124,8 @@ void stepFrame(const InputStageParams& p, InputStageState& s, InputFeed& feed, f
     yL = xL - sL;
     yR = xR - sR;
   }
-  outL = rotate(p, s.rotatorState[0], yL);
-  outR = rotate(p, s.rotatorState[1], yR);
+  outL = yL;
+  outR = yR;
 }
 
 }  // namespace
@@ -115,9 +133,12 @@ void stepFrame(const InputStageParams& p, InputStageState& s, InputFeed& feed, f
 void runInputStage(const InputStageParams& p, InputStageState& s, const float* inLeft,
                    const float* inRight, double* rawLeft, double* rawRight, double* left,
                    double* right, InputFeed* feeds, int frames) {
-  for (int i = 0; i < frames; ++i) {
-    stepFrame(p, s, feeds[i], inLeft[i], inRight[i], rawLeft[i], rawRight[i], left[i], right[i]);
-  }
+  forEachChainBlock(frames, [&](int first, int count) {
+    for (int i = first; i < first + count; ++i) {
+      stepFrame(p, s, feeds[i], inLeft[i], inRight[i], rawLeft[i], rawRight[i], left[i], right[i]);
+    }
+    rotateBlock(p, s, left + first, right + first, count);
+  });
 }
 
 }  // namespace vantle
