@@ -2,6 +2,7 @@
 // block fill used to prime a delay line.
 #pragma once
 
+#include "engine/dsp/elementary.h"
 #include "engine/dsp/minmax.h"
 
 namespace vantle {
@@ -38,6 +39,37 @@ inline double runBiquad(const BiquadCoefficients& c, BiquadSection& s, double x)
 }
 
 inline double runBiquad(BiquadSection& s, double x) { return runBiquad(s.c, s, x); }
+
+// A left and a right section over a run of frames, side by side: x holds the
+// frames as (left, right) pairs and receives the output. Each lane does what
+// runBiquad does for its channel, with the memories in registers for the run.
+inline void runBiquadPairs(BiquadSection& left, BiquadSection& right, DoublePair* x, int frames) {
+  const DoublePair b0 = {left.c.b0, right.c.b0};
+  const DoublePair b1 = {left.c.b1, right.c.b1};
+  const DoublePair b2 = {left.c.b2, right.c.b2};
+  const DoublePair a1 = {left.c.a1, right.c.a1};
+  const DoublePair a2 = {left.c.a2, right.c.a2};
+  DoublePair x1 = {left.x1, right.x1};
+  DoublePair x2 = {left.x2, right.x2};
+  DoublePair y1 = {left.y1, right.y1};
+  DoublePair y2 = {left.y2, right.y2};
+  for (int n = 0; n < frames; ++n) {
+    const DoublePair y = b0 * x[n] + b1 * x1 + b2 * x2 - a1 * y1 - a2 * y2;
+    x2 = x1;
+    x1 = x[n];
+    y2 = y1;
+    y1 = y;
+    x[n] = y;
+  }
+  left.x1 = x1[0];
+  left.x2 = x2[0];
+  left.y1 = y1[0];
+  left.y2 = y2[0];
+  right.x1 = x1[1];
+  right.x2 = x2[1];
+  right.y1 = y1[1];
+  right.y2 = y2[1];
+}
 
 inline void clearBiquad(BiquadSection& s) { s.x1 = s.x2 = s.y1 = s.y2 = 0.0; }
 

@@ -2,9 +2,11 @@
 
 #include <cmath>
 
+#include "engine/dsp/block_rates.h"
 #include "engine/dsp/clamp.h"
 #include "engine/dsp/conversions.h"
 #include "engine/dsp/elementary.h"
+#include "engine/dsp/filters.h"
 #include "engine/dsp/minmax.h"
 
 namespace vantle {
@@ -304,25 +306,43 @@ void resetBandAnalysis(BandAnalysisState& s, const BandAnalysisParams& p) {
   s.lowEndPeakRight.c = peak;
 }
 
-void lowEndAnalysis(const BandAnalysisParams& p, BandAnalysisState& s, AnalysisFeeds& feeds,
-                    double reductionPressure, double pL, double pR, double eL, double eR,
-                    double& oL, double& oR) {
-  BiquadSection* bl = s.bank[0];
-  BiquadSection* br = s.bank[1];
-  const double l70L = runBiquad(bl[0], pL);
-  const double l250L = runBiquad(bl[1], pL);
-  const double l420L = runBiquad(bl[2], pL);
-  const double l3700L = runBiquad(bl[3], pL);
-  const double l70R = runBiquad(br[0], pR);
-  const double l250R = runBiquad(br[1], pR);
-  const double l420R = runBiquad(br[2], pR);
-  const double l3700R = runBiquad(br[3], pR);
-  const double subL = l70L;
-  const double subR = l70R;
-  const double bassL = l250L - l70L;
-  const double bassR = l250R - l70R;
-  const double midL = l3700L - l420L;
-  const double midR = l3700R - l420R;
+namespace {
+
+// The bank's regions of one frame, lanes (left, right): sub below 70 Hz, bass
+// from 70 to 250 Hz, mid from 420 to 3700 Hz.
+struct LowEndRegions {
+  DoublePair sub;
+  DoublePair bass;
+  DoublePair mid;
+};
+
+// The bank's low-passes over at most kChainBlock frames entering the low-end
+// shaper: each corner's sections take the whole run, both channels side by
+// side, before the next corner's.
+void runAnalysisBank(BandAnalysisState& s, const LowEndTaps* taps, LowEndRegions* regions,
+                     int frames) {
+  DoublePair low[kAnalysisCorners][kChainBlock];
+  for (int k = 0; k < kAnalysisCorners; ++k) {
+    for (int n = 0; n < frames; ++n) low[k][n] = DoublePair{taps[n].enteringL, taps[n].enteringR};
+    runBiquadPairs(s.bank[0][k], s.bank[1][k], low[k], frames);
+  }
+  for (int n = 0; n < frames; ++n) {
+    regions[n] = LowEndRegions{low[0][n], low[1][n] - low[0][n], low[3][n] - low[2][n]};
+  }
+}
+
+// The analysis and its equaliser for one frame, after the bank.
+void followLowEnd(const BandAnalysisParams& p, BandAnalysisState& s, AnalysisFeeds& feeds,
+                  double reductionPressure, const LowEndRegions& r, const LowEndTaps& taps,
+                  double& oL, double& oR) {
+  const double pL = taps.enteringL;
+  const double pR = taps.enteringR;
+  const double subL = r.sub[0];
+  const double subR = r.sub[1];
+  const double bassL = r.bass[0];
+  const double bassR = r.bass[1];
+  const double midL = r.mid[0];
+  const double midR = r.mid[1];
 
   const double subPower = 0.5 * (subL * subL + subR * subR);
   const double bassPower = 0.5 * (bassL * bassL + bassR * bassR);
@@ -357,8 +377,8 @@ void lowEndAnalysis(const BandAnalysisParams& p, BandAnalysisState& s, AnalysisF
 
   s.bumpKeep = glide(s.bumpKeep, s.bumpKeepTarget,
                      s.bumpKeepTarget >= s.bumpKeep ? p.bumpKeepRise : p.bumpKeepFall);
-  const double xL = pL + (eL - pL) * s.bumpKeep;
-  const double xR = pR + (eR - pR) * s.bumpKeep;
+  const double xL = pL + (taps.bumpedL - pL) * s.bumpKeep;
+  const double xR = pR + (taps.bumpedR - pR) * s.bumpKeep;
 
   if (++s.redesignCounter >= kRedesignPeriod) {
     s.redesignCounter = 0;
@@ -369,18 +389,46 @@ void lowEndAnalysis(const BandAnalysisParams& p, BandAnalysisState& s, AnalysisF
   oR = runBiquad(s.lowEndPeakRight, runBiquad(s.lowEndShelfRight, xR));
 }
 
+}  // namespace
+
+void lowEndAnalysis(const BandAnalysisParams& p, BandAnalysisState& s, AnalysisFeeds& feeds,
+                    double reductionPressure, double pL, double pR, double eL, double eR,
+                    double& oL, double& oR) {
+  const LowEndTaps taps{pL, pR, eL, eR};
+  LowEndRegions regions;
+  runAnalysisBank(s, &taps, &regions, 1);
+  followLowEnd(p, s, feeds, reductionPressure, regions, taps, oL, oR);
+}
+
 namespace {
 
-// One frame of the stage.
-void stepFrame(const BandAnalysisParams& p, BandAnalysisState& s, AnalysisFeeds& feeds,
-               double reductionPressure, const LowEndTaps& taps, double& left, double& right) {
-  if (!p.runs) return;
-  double oL = 0.0;
-  double oR = 0.0;
-  lowEndAnalysis(p, s, feeds, reductionPressure, taps.enteringL, taps.enteringR, taps.bumpedL,
-                 taps.bumpedR, oL, oR);
-  left = left + (oL - left) * p.analysisMix;
-  right = right + (oR - right) * p.analysisMix;
+// Adds a frame's input feed to the sums the analysis block reads.
+void addInputFeed(AnalysisFeeds& feeds, const InputFeed& in) {
+  if (in.counted) {
+    feeds.lowContentSum += in.lowContentPower;
+    feeds.inputPowerSum += in.inputPower;
+    feeds.lowContentFrames += 1;
+  }
+}
+
+// The stage over at most kChainBlock frames.
+void runBlock(const BandAnalysisParams& p, BandAnalysisState& s, AnalysisFeeds& feeds,
+              const InputFeed* inputFeeds, double reductionPressure, const LowEndTaps* taps,
+              double* left, double* right, int frames) {
+  if (!p.runs) {
+    for (int i = 0; i < frames; ++i) addInputFeed(feeds, inputFeeds[i]);
+    return;
+  }
+  LowEndRegions regions[kChainBlock];
+  runAnalysisBank(s, taps, regions, frames);
+  for (int i = 0; i < frames; ++i) {
+    addInputFeed(feeds, inputFeeds[i]);
+    double oL = 0.0;
+    double oR = 0.0;
+    followLowEnd(p, s, feeds, reductionPressure, regions[i], taps[i], oL, oR);
+    left[i] = left[i] + (oL - left[i]) * p.analysisMix;
+    right[i] = right[i] + (oR - right[i]) * p.analysisMix;
+  }
 }
 
 }  // namespace
@@ -388,15 +436,10 @@ void stepFrame(const BandAnalysisParams& p, BandAnalysisState& s, AnalysisFeeds&
 void runBandAnalysis(const BandAnalysisParams& p, BandAnalysisState& s, AnalysisFeeds& feeds,
                      const InputFeed* inputFeeds, double reductionPressure, const LowEndTaps* taps,
                      double* left, double* right, int frames) {
-  for (int i = 0; i < frames; ++i) {
-    const InputFeed& in = inputFeeds[i];
-    if (in.counted) {
-      feeds.lowContentSum += in.lowContentPower;
-      feeds.inputPowerSum += in.inputPower;
-      feeds.lowContentFrames += 1;
-    }
-    stepFrame(p, s, feeds, reductionPressure, taps[i], left[i], right[i]);
-  }
+  forEachChainBlock(frames, [&](int first, int count) {
+    runBlock(p, s, feeds, inputFeeds + first, reductionPressure, taps + first, left + first,
+             right + first, count);
+  });
 }
 
 int framesBeforeAnalysisBlock(const BandAnalysisParams& p, const BandAnalysisState& s) {
