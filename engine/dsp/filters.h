@@ -40,15 +40,17 @@ inline double runBiquad(const BiquadCoefficients& c, BiquadSection& s, double x)
 
 inline double runBiquad(BiquadSection& s, double x) { return runBiquad(s.c, s, x); }
 
-// A left and a right section over a run of frames, side by side: x holds the
-// frames as (left, right) pairs and receives the output. Each lane does what
-// runBiquad does for its channel, with the memories in registers for the run.
-inline void runBiquadPairs(BiquadSection& left, BiquadSection& right, DoublePair* x, int frames) {
-  const DoublePair b0 = {left.c.b0, right.c.b0};
-  const DoublePair b1 = {left.c.b1, right.c.b1};
-  const DoublePair b2 = {left.c.b2, right.c.b2};
-  const DoublePair a1 = {left.c.a1, right.c.a1};
-  const DoublePair a2 = {left.c.a2, right.c.a2};
+// The memories of a left and a right section over a run of frames, side by
+// side, with coefficients cl and cr: x holds the frames as (left, right) pairs
+// and receives the output. Each lane does what runBiquad does for its
+// channel, with the memories in registers for the run.
+inline void runBiquadPairs(const BiquadCoefficients& cl, const BiquadCoefficients& cr,
+                           BiquadSection& left, BiquadSection& right, DoublePair* x, int frames) {
+  const DoublePair b0 = {cl.b0, cr.b0};
+  const DoublePair b1 = {cl.b1, cr.b1};
+  const DoublePair b2 = {cl.b2, cr.b2};
+  const DoublePair a1 = {cl.a1, cr.a1};
+  const DoublePair a2 = {cl.a2, cr.a2};
   DoublePair x1 = {left.x1, right.x1};
   DoublePair x2 = {left.x2, right.x2};
   DoublePair y1 = {left.y1, right.y1};
@@ -69,6 +71,11 @@ inline void runBiquadPairs(BiquadSection& left, BiquadSection& right, DoublePair
   right.x2 = x2[1];
   right.y1 = y1[1];
   right.y2 = y2[1];
+}
+
+// Both sections with their own coefficients.
+inline void runBiquadPairs(BiquadSection& left, BiquadSection& right, DoublePair* x, int frames) {
+  runBiquadPairs(left.c, right.c, left, right, x, frames);
 }
 
 inline void clearBiquad(BiquadSection& s) { s.x1 = s.x2 = s.y1 = s.y2 = 0.0; }

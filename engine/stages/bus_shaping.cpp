@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "engine/dsp/block_rates.h"
 #include "engine/dsp/clamp.h"
 #include "engine/dsp/conversions.h"
 #include "engine/dsp/filters.h"
@@ -99,29 +100,29 @@ double widthDetector(const BusShapingParams& p, WidthDetectorState& s, double mi
 
 namespace {
 
-// The knee and the equalisers of one frame.
-void shapeFrame(const BusShapingParams& p, BusShapingState& s, double& left, double& right) {
-  double l = left;
-  double r = right;
-
+// The knee and the equalisers over the block: the knee keeps no memory, and
+// each equaliser takes the whole block, both channels side by side.
+void shapeBlock(const BusShapingParams& p, BusShapingState& s, double* left, double* right,
+                int frames) {
+  DoublePair y[kChainBlock];
+  for (int i = 0; i < frames; ++i) y[i] = DoublePair{left[i], right[i]};
   const double kneeMix = p.busKneeMix;
   if (kneeMix > 0.0) {
-    double kl = l;
-    double kr = r;
-    softKneeLimitPair(kl, kr, p.busKneeThreshold, p.busKneeWidth);
-    l = l + (kl - l) * kneeMix;
-    r = r + (kr - r) * kneeMix;
+    for (int i = 0; i < frames; ++i) {
+      double kl = y[i][0];
+      double kr = y[i][1];
+      softKneeLimitPair(kl, kr, p.busKneeThreshold, p.busKneeWidth);
+      y[i] = y[i] + (DoublePair{kl, kr} - y[i]) * kneeMix;
+    }
   }
-  if (p.busLowEqAmount > 0.0) {
-    l = runBiquad(p.busLowEq, s.lowEq[0], l);
-    r = runBiquad(p.busLowEq, s.lowEq[1], r);
+  if (p.busLowEqAmount > 0.0)
+    runBiquadPairs(p.busLowEq, p.busLowEq, s.lowEq[0], s.lowEq[1], y, frames);
+  if (p.busSubEqAmount > 0.0)
+    runBiquadPairs(p.busSubEq, p.busSubEq, s.subEq[0], s.subEq[1], y, frames);
+  for (int i = 0; i < frames; ++i) {
+    left[i] = y[i][0];
+    right[i] = y[i][1];
   }
-  if (p.busSubEqAmount > 0.0) {
-    l = runBiquad(p.busSubEq, s.subEq[0], l);
-    r = runBiquad(p.busSubEq, s.subEq[1], r);
-  }
-  left = l;
-  right = r;
 }
 
 // The stereo width and the output trim of one frame.
@@ -144,11 +145,15 @@ void widenFrame(const BusShapingParams& p, BusShapingState& s, double& left, dou
 
 void runBusShaping(const BusShapingParams& p, BusShapingState& s, double* left, double* right,
                    int frames) {
-  for (int i = 0; i < frames; ++i) shapeFrame(p, s, left[i], right[i]);
-  if (p.busSatAmount > 1e-7) {
-    levelSineShapeBlock(s.saturation, left, right, frames, p.busSatAmount, p.busSatMakeup);
-  }
-  for (int i = 0; i < frames; ++i) widenFrame(p, s, left[i], right[i]);
+  forEachChainBlock(frames, [&](int first, int count) {
+    double* l = left + first;
+    double* r = right + first;
+    shapeBlock(p, s, l, r, count);
+    if (p.busSatAmount > 1e-7) {
+      levelSineShapeBlock(s.saturation, l, r, count, p.busSatAmount, p.busSatMakeup);
+    }
+    for (int i = 0; i < count; ++i) widenFrame(p, s, l[i], r[i]);
+  });
 }
 
 }  // namespace vantle

@@ -2,7 +2,9 @@
 
 #include <cmath>
 
+#include "engine/dsp/block_rates.h"
 #include "engine/dsp/conversions.h"
+#include "engine/dsp/filters.h"
 #include "engine/dsp/minmax.h"
 #include "engine/dsp/ratio_control.h"
 
@@ -61,14 +63,12 @@ void resetLowEndShaper(LowEndShaperState& s, const LowEndShaperParams& p) {
 
 namespace {
 
-// One frame of the stage.
+// One frame of the stage after the bump: taps holds the frame entering the
+// stage and after the bump.
 void stepFrame(const LowEndShaperParams& p, LowEndShaperState& s, double& left, double& right,
-               LowEndTaps& taps) {
-  const double pL = left;
-  const double pR = right;
-  const double eL = runBiquad(s.lowBumpLeft, pL);
-  const double eR = runBiquad(s.lowBumpRight, pR);
-  taps = LowEndTaps{pL, pR, eL, eR};
+               const LowEndTaps& taps) {
+  const double eL = taps.bumpedL;
+  const double eR = taps.bumpedR;
 
   double dL = eL;
   double dR = eR;
@@ -108,7 +108,17 @@ void stepFrame(const LowEndShaperParams& p, LowEndShaperState& s, double& left, 
 
 void runLowEndShaper(const LowEndShaperParams& p, LowEndShaperState& s, double* left, double* right,
                      LowEndTaps* taps, int frames) {
-  for (int i = 0; i < frames; ++i) stepFrame(p, s, left[i], right[i], taps[i]);
+  forEachChainBlock(frames, [&](int first, int count) {
+    // The bump over the block first, both channels side by side.
+    DoublePair bumped[kChainBlock];
+    for (int i = 0; i < count; ++i) bumped[i] = DoublePair{left[first + i], right[first + i]};
+    runBiquadPairs(s.lowBumpLeft, s.lowBumpRight, bumped, count);
+    for (int i = 0; i < count; ++i) {
+      LowEndTaps& t = taps[first + i];
+      t = LowEndTaps{left[first + i], right[first + i], bumped[i][0], bumped[i][1]};
+      stepFrame(p, s, left[first + i], right[first + i], t);
+    }
+  });
 }
 
 }  // namespace vantle

@@ -177,28 +177,33 @@ void stepFrame(const OutputControlParams& p, OutputControlState& s, double outpu
   right = x[1] * gl;
 }
 
-// The knees' error feedback and the post filters of one frame: x holds the
-// frame before the knees, knee after them.
-void filterFrame(const OutputControlParams& p, OutputControlState& s, double& left, double& right,
-                 const double (&knee)[2]) {
-  double x[2] = {left, right};
-  for (int ch = 0; ch < 2; ++ch) {
-    const double xp = x[ch];
-    double y = knee[ch];
-    if (p.clipFeedbackAmount > 0.0) {
-      // Giving back part of the knees' low-passed error leaves them acting
-      // mostly on the fast part of a peak.
-      onePole(s.clipFeedbackState[ch], y - xp, p.clipFeedbackCoef);
-      y = y - p.clipFeedbackAmount * s.clipFeedbackState[ch] * 0.45;
+// The knees' error feedback and the post filters over the block, both
+// channels side by side: (left, right) hold the frames before the knees,
+// knee after them; (left, right) receive the result.
+void filterBlock(const OutputControlParams& p, OutputControlState& s, double* left, double* right,
+                 const double (*knee)[2], int frames) {
+  DoublePair y[kChainBlock];
+  for (int i = 0; i < frames; ++i) y[i] = DoublePair{knee[i][0], knee[i][1]};
+  if (p.clipFeedbackAmount > 0.0) {
+    // Giving back part of the knees' low-passed error leaves them acting
+    // mostly on the fast part of a peak.
+    DoublePair error = {s.clipFeedbackState[0], s.clipFeedbackState[1]};
+    for (int i = 0; i < frames; ++i) {
+      const DoublePair x = {left[i], right[i]};
+      error = error + p.clipFeedbackCoef * ((y[i] - x) - error);
+      y[i] = y[i] - p.clipFeedbackAmount * error * 0.45;
     }
-    if (p.postFilterStages >= 1) {
-      y = runBiquad(p.postLowPass[0], s.postLowPass[ch][0], y);
-      if (p.postFilterStages >= 2) y = runBiquad(p.postLowPass[1], s.postLowPass[ch][1], y);
-    }
-    x[ch] = y;
+    s.clipFeedbackState[0] = error[0];
+    s.clipFeedbackState[1] = error[1];
   }
-  left = x[0];
-  right = x[1];
+  for (int k = 0; k < p.postFilterStages && k < 2; ++k) {
+    runBiquadPairs(p.postLowPass[k], p.postLowPass[k], s.postLowPass[0][k], s.postLowPass[1][k], y,
+                   frames);
+  }
+  for (int i = 0; i < frames; ++i) {
+    left[i] = y[i][0];
+    right[i] = y[i][1];
+  }
 }
 
 // The overshoot removal and the ceiling of one frame, after the saturation.
@@ -253,7 +258,7 @@ void runBlock(const OutputControlParams& p, OutputControlState& s, double output
     softKneeLimitPair(knee[i][0], knee[i][1], p.firstKneeThreshold, p.firstKnee);
     softKneeLimitPair(knee[i][0], knee[i][1], p.secondKneeThreshold, p.secondKnee);
   }
-  for (int i = 0; i < frames; ++i) filterFrame(p, s, left[i], right[i], knee[i]);
+  filterBlock(p, s, left, right, knee, frames);
   if (p.finalSatAmount > 1e-7) {
     levelSineShapeBlock(s.saturation, left, right, frames, p.finalSatAmount, 1.0);
   }
