@@ -4,6 +4,7 @@
 // chain block in one call.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <random>
@@ -29,6 +30,13 @@ struct Programme {
   std::vector<RiderOutput> rider;
   std::vector<BandLimitersOutput> limiters;
   std::vector<OutputControlOutput> outputs;
+  std::vector<float> inLeft;
+  std::vector<float> inRight;
+  std::vector<double> rawLeft;
+  std::vector<double> rawRight;
+  std::vector<InputFeed> inputFeeds;
+  std::vector<LowEndTaps> taps;
+  AnalysisFeeds analysisFeeds;
 
   explicit Programme(int frames)
       : bands(frames),
@@ -36,7 +44,13 @@ struct Programme {
         right(frames),
         rider(frames),
         limiters(frames),
-        outputs(frames) {
+        outputs(frames),
+        inLeft(frames),
+        inRight(frames),
+        rawLeft(frames),
+        rawRight(frames),
+        inputFeeds(frames),
+        taps(frames) {
     std::mt19937 random(7);
     std::uniform_real_distribution<double> loud(-1.6, 1.6);
     for (int i = 0; i < frames; ++i) {
@@ -55,6 +69,10 @@ struct Programme {
       rider[i].resumeAmount = i % 50 == 12 ? 0.3 : 0.0;
       limiters[i].makeupUpdate = i % kMakeupBlock == 0;
       for (double& peak : limiters[i].bandPeak) peak = 1.2;
+      inLeft[i] = static_cast<float>(loud(random));
+      inRight[i] = static_cast<float>(loud(random));
+      inputFeeds[i] = InputFeed{i % 3 != 0, 0.1 * left[i] * left[i], 0.2 * right[i] * right[i]};
+      taps[i] = LowEndTaps{left[i], right[i], 1.1 * left[i], 0.9 * right[i]};
     }
   }
 };
@@ -65,7 +83,18 @@ bool sameProgramme(const Programme& a, const Programme& b) {
   return sameBits(a.bands.data(), b.bands.data(), kFrames * sizeof(BandSignals)) &&
          sameBits(a.left.data(), b.left.data(), kFrames * sizeof(double)) &&
          sameBits(a.right.data(), b.right.data(), kFrames * sizeof(double)) &&
-         sameBits(a.outputs.data(), b.outputs.data(), kFrames * sizeof(OutputControlOutput));
+         sameBits(a.outputs.data(), b.outputs.data(), kFrames * sizeof(OutputControlOutput)) &&
+         sameBits(a.rawLeft.data(), b.rawLeft.data(), kFrames * sizeof(double)) &&
+         sameBits(a.rawRight.data(), b.rawRight.data(), kFrames * sizeof(double)) &&
+         sameBits(a.taps.data(), b.taps.data(), kFrames * sizeof(LowEndTaps)) &&
+         std::equal(a.inputFeeds.begin(), a.inputFeeds.end(), b.inputFeeds.begin(),
+                    [](const InputFeed& x, const InputFeed& y) {
+                      return x.counted == y.counted &&
+                             sameBits(&x.lowContentPower, &y.lowContentPower, sizeof(double)) &&
+                             sameBits(&x.inputPower, &y.inputPower, sizeof(double));
+                    }) &&
+         sameBits(&a.analysisFeeds.lowContentSum, &b.analysisFeeds.lowContentSum, sizeof(double)) &&
+         sameBits(&a.analysisFeeds.inputPowerSum, &b.analysisFeeds.inputPowerSum, sizeof(double));
 }
 
 // Runs a stage, run(state, programme, first, count), over the programme once
@@ -93,9 +122,24 @@ TEST(StageRuns, AnyNumberOfFramesPerCallGivesTheSameBits) {
   ASSERT_GT(p.bandSum.hfShapeAmount, 0.0);
   ASSERT_GT(p.drive.driveAmount, 0.0);
   ASSERT_TRUE(p.bandMix.streamBandDynamics);
+  ASSERT_TRUE(p.analysis.runs);
+  ASSERT_GT(p.input.rotatorSections, 0);
+  ASSERT_GT(p.output.clipFeedbackAmount, 0.0);
 
   for (int step : {kChainBlock, kChainBlock + 3, kFrames}) {
     SCOPED_TRACE(step);
+    expectSameForAnyStep(start.input, step, [&](InputStageState& s, Programme& g, int f, int n) {
+      runInputStage(p.input, s, &g.inLeft[f], &g.inRight[f], &g.rawLeft[f], &g.rawRight[f],
+                    &g.left[f], &g.right[f], &g.inputFeeds[f], n);
+    });
+    expectSameForAnyStep(start.lowEnd, step, [&](LowEndShaperState& s, Programme& g, int f, int n) {
+      runLowEndShaper(p.lowEnd, s, &g.left[f], &g.right[f], &g.taps[f], n);
+    });
+    expectSameForAnyStep(start.analysis, step,
+                         [&](BandAnalysisState& s, Programme& g, int f, int n) {
+                           runBandAnalysis(p.analysis, s, g.analysisFeeds, &g.inputFeeds[f], 0.3,
+                                           &g.taps[f], &g.left[f], &g.right[f], n);
+                         });
     expectSameForAnyStep(start.bandGains, step, [&](BandGainsState& s, Programme& g, int f, int n) {
       runBandGains(p.bandGains, s, &g.rider[f], &g.bands[f], n);
     });
@@ -107,6 +151,9 @@ TEST(StageRuns, AnyNumberOfFramesPerCallGivesTheSameBits) {
     });
     expectSameForAnyStep(start.drive, step, [&](DriveClipperState& s, Programme& g, int f, int n) {
       runDriveClipper(p.drive, s, &g.left[f], &g.right[f], n);
+    });
+    expectSameForAnyStep(start.bus, step, [&](BusShapingState& s, Programme& g, int f, int n) {
+      runBusShaping(p.bus, s, &g.left[f], &g.right[f], n);
     });
     expectSameForAnyStep(
         start.output, step, [&](OutputControlState& s, Programme& g, int f, int n) {
