@@ -102,6 +102,7 @@ void resetTruePeakLimiter(TruePeakLimiterState& s, const TruePeakLimiterParams& 
   }
   for (double& v : s.tpGainRing) v = 1.0;
   s.tpIndex = 0;
+  s.historyStart = 0;
   s.tpGain = 1.0;
   s.pendingCount = 0;
   s.loudFrames = 0;
@@ -165,19 +166,17 @@ StereoFrame stepFrame(const TruePeakLimiterParams& p, TruePeakLimiterState& s, d
   if (s.tpGainRing[i] < 1.0) --s.pendingCount;
   s.tpGainRing[i] = 1.0;
 
-  for (int t = kTpTaps - 1; t > 0; --t) {
-    s.tpHistory[0][t] = s.tpHistory[0][t - 1];
-    s.tpHistory[1][t] = s.tpHistory[1][t - 1];
-  }
-  s.tpHistory[0][0] = left;
-  s.tpHistory[1][0] = right;
+  const int h = s.historyStart > 0 ? s.historyStart - 1 : kTpTaps - 1;
+  s.historyStart = h;
+  s.tpHistory[0][h] = s.tpHistory[0][h + kTpTaps] = left;
+  s.tpHistory[1][h] = s.tpHistory[1][h + kTpTaps] = right;
 
   // While every sample in the history is at most quietBound, no phase can
   // reach the ceiling and the estimate is skipped.
   if (std::fabs(left) > p.quietBound || std::fabs(right) > p.quietBound) s.loudFrames = kTpTaps;
-  const double n = s.loudFrames > 0
-                       ? truePeakEstimate(p.interpolationTable, s.tpHistory[0], s.tpHistory[1])
-                       : 0.0;
+  const double n = s.loudFrames > 0 ? truePeakEstimate(p.interpolationTable, s.tpHistory[0] + h,
+                                                       s.tpHistory[1] + h)
+                                    : 0.0;
   if (s.loudFrames > 0) --s.loudFrames;
   if (n > p.truePeakCeiling) {
     const double g = p.truePeakCeiling / (n > 1e-12 ? n : 1e-12);

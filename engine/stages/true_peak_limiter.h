@@ -41,7 +41,12 @@ struct TruePeakLimiterParams {
 //   tpGainRing[2048]  gain each position needs (<= 1), per frame; 1 after reset
 //                     (0 from construction until the first reset)
 //   tpIndex           write position 0..2047, per frame; reset 0
-//   tpHistory[c][13]  last 13 input samples, newest first, per frame; reset 0
+//   tpHistory[c][26]  last 13 input samples, each written twice (at
+//                     historyStart + k and 13 positions later), so the 13 from
+//                     historyStart on are the history newest first without
+//                     moving any of them; per frame; reset 0
+//   historyStart      where the newest sample of the history sits, 0..12;
+//                     per frame; reset 0
 //   tpGain            smoothed applied gain, per frame; reset 1 (read by the
 //                     load feedback at its block update)
 //   pendingCount      entries of tpGainRing below 1, per frame; reset 0 (while it
@@ -52,7 +57,8 @@ struct TruePeakLimiterState {
   double tpRing[2][kTpRingLength] = {};
   double tpGainRing[kTpRingLength] = {};
   int tpIndex = 0;
-  double tpHistory[2][kTpTaps] = {};
+  double tpHistory[2][2 * kTpTaps] = {};
+  int historyStart = 0;
   double tpGain = 1.0;
   int pendingCount = 0;
   int loudFrames = 0;
