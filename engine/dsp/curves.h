@@ -72,12 +72,10 @@ void sineShapePair(double& left, double& right, double ceiling, double mix, doub
 // previous shaped sample.
 double levelSineShape(SineShapeState& p, double x, double amount);
 
-// levelSineShape of both channels, their two sines computed side by side.
-void levelSineShapePair(SineShapeState (&p)[2], double& left, double& right, double amount);
-
-// levelSineShapePair over a run of frames, each channel's result scaled by
-// makeup. The sines of different frames do not wait for each other, so a
-// stage shapes its block in one pass of its own.
+// levelSineShape of both channels over a run of frames, each channel's result
+// scaled by makeup. The sines of different frames do not wait for each other,
+// so a stage shapes its block in one pass of its own, two frames' sines side
+// by side.
 void levelSineShapeBlock(SineShapeState (&p)[2], double* left, double* right, int frames,
                          double amount, double makeup);
 

@@ -18,6 +18,9 @@ namespace vantle {
 // same operations in the same order as a lone double would, so a pair gives
 // the same bits as two single calls.
 typedef double DoublePair __attribute__((vector_size(16)));
+// Four doubles side by side, by the same rule: one AVX register where the
+// chain's wide copy runs, two SSE2 registers elsewhere.
+typedef double DoubleQuad __attribute__((vector_size(32)));
 
 namespace elementary_detail {
 
@@ -242,10 +245,12 @@ inline double power(double x, double y) { return exponential(y * naturalLog(x));
 // sin x for |x| <= pi/2, the range of the saturating curves: one polynomial
 // without reduction or branches (the series to x^23 leaves less than 1e-20 at
 // pi/2; rounding leaves up to three units in the last place near pi/2). T is
-// double or a pair of doubles (the two channels, each lane computed with the
-// same operations in the same order).
+// double or a vector of doubles (the two channels, or two frames of them),
+// each lane computed with the same operations in the same order. The result
+// is written to y, so four lanes never pass by value between code built for
+// different processors.
 template <typename T>
-inline T sineWithinHalfPi(T x) {
+inline void sineWithinHalfPi(const T& x, T& y) {
   namespace d = elementary_detail;
   // Estrin's scheme: the pairs and powers are independent, so the frame
   // waits for five steps instead of eleven.
@@ -256,7 +261,15 @@ inline T sineWithinHalfPi(T x) {
   const T p = ((d::kSin3 + d::kSin5 * z) + z2 * (d::kSin7 + d::kSin9 * z)) +
               z4 * ((d::kSin11 + d::kSin13 * z) + z2 * (d::kSin15 + d::kSin17 * z)) +
               z8 * ((d::kSin19 + d::kSin21 * z) + z2 * d::kSin23);
-  return x + (x * z) * p;
+  y = x + (x * z) * p;
+}
+
+// The same for a double or a pair, returned.
+template <typename T>
+inline T sineWithinHalfPi(T x) {
+  T y;
+  sineWithinHalfPi(x, y);
+  return y;
 }
 
 // sin x and cos x for moderate x (filter design angles).

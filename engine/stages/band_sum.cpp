@@ -31,23 +31,22 @@ constexpr double kLevelWeight[kShapedBands] = {0.75, 0.78, 0.82};
 // by side: onset, level, slope and curve. Every frame pays the divisions and
 // then picks, instead of guessing at comparisons that follow the programme's
 // noise; each lane does what a lone ratio would, so the shares are the same.
-typedef double EventQuad __attribute__((vector_size(32)));
 
 void eventShares(const double (&x)[kEventRatios], const double (&avg)[kEventRatios],
                  const double (&lift)[kEventRatios], const double (&scale)[kEventRatios],
                  double (&share)[kEventRatios]) {
-  EventQuad vx, va, vl, vs;
+  DoubleQuad vx, va, vl, vs;
   std::memcpy(&vx, x, sizeof vx);
   std::memcpy(&va, avg, sizeof va);
   std::memcpy(&vl, lift, sizeof vl);
   std::memcpy(&vs, scale, sizeof vs);
-  const EventQuad excess = vx - vl * va;
-  const EventQuad scaled = vs * va + kRatioFloor;
+  const DoubleQuad excess = vx - vl * va;
+  const DoubleQuad scaled = vs * va + kRatioFloor;
   // maxOf(kRatioFloor, scaled): the floor wherever scaled is not larger or not a number.
-  const EventQuad range = kRatioFloor < scaled ? scaled : EventQuad{} + kRatioFloor;
-  const EventQuad ratio = excess / range;
-  const EventQuad picked = excess >= range ? EventQuad{} + 1.0 : ratio;
-  const EventQuad result = excess > 0.0 ? picked : EventQuad{};
+  const DoubleQuad range = kRatioFloor < scaled ? scaled : DoubleQuad{} + kRatioFloor;
+  const DoubleQuad ratio = excess / range;
+  const DoubleQuad picked = excess >= range ? DoubleQuad{} + 1.0 : ratio;
+  const DoubleQuad result = excess > 0.0 ? picked : DoubleQuad{};
   std::memcpy(share, &result, sizeof result);
 }
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <vector>
 
 namespace vantle {
 namespace {
@@ -192,8 +193,6 @@ TEST(CurvePairs, EachChannelIsTheSingleCurve) {
   const double samples[] = {0.0, 0.05, -0.3, 0.39, 0.41, -0.47, 0.8, -0.8, 0.81, 1.2, -3.0, 40.0};
   ErrorClipState single[2];
   ErrorClipState paired[2];
-  SineShapeState singleShape[2];
-  SineShapeState pairedShape[2];
   for (double l : samples) {
     for (double r : samples) {
       double a = l;
@@ -223,11 +222,42 @@ TEST(CurvePairs, EachChannelIsTheSingleCurve) {
       sineShapePair(a, b, 0.5, 0.6, 0.9);
       EXPECT_EQ(a, sineShape(l, 0.5, 0.6, 0.9));
       EXPECT_EQ(b, sineShape(r, 0.5, 0.6, 0.9));
-      a = l;
-      b = r;
-      levelSineShapePair(pairedShape, a, b, 0.45);
-      EXPECT_EQ(a, levelSineShape(singleShape[0], l, 0.45));
-      EXPECT_EQ(b, levelSineShape(singleShape[1], r, 0.45));
+    }
+  }
+}
+
+// The block form, two frames' sines at a time with a lone frame at the end of
+// an odd run, gives each channel the single curve scaled by the make-up, and
+// carries the previous shaped sample from call to call; with no amount it
+// applies the make-up alone and leaves the state as it is.
+TEST(CurvePairs, LevelSineShapeBlockIsTheSingleCurveFrameByFrame) {
+  const double samples[] = {0.0, 0.05, -0.3, 0.41, -0.47, 0.8, 1.2, -3.0, 40.0, -1e-300};
+  std::vector<double> left;
+  std::vector<double> right;
+  for (double l : samples) {
+    for (double r : samples) {
+      left.push_back(l);
+      right.push_back(r);
+    }
+  }
+  for (double amount : {0.45, 1.0, 0.0}) {
+    for (int run : {1, 2, 3, 7, 16}) {
+      SCOPED_TRACE(::testing::Message() << "amount " << amount << ", run " << run);
+      SineShapeState single[2] = {{0.2}, {-0.6}};
+      SineShapeState block[2] = {{0.2}, {-0.6}};
+      std::vector<double> l = left;
+      std::vector<double> r = right;
+      const int frames = static_cast<int>(l.size());
+      for (int first = 0; first < frames; first += run) {
+        const int n = run < frames - first ? run : frames - first;
+        levelSineShapeBlock(block, &l[first], &r[first], n, amount, 1.3);
+      }
+      for (int i = 0; i < frames; ++i) {
+        ASSERT_EQ(l[i], levelSineShape(single[0], left[i], amount) * 1.3) << i;
+        ASSERT_EQ(r[i], levelSineShape(single[1], right[i], amount) * 1.3) << i;
+      }
+      EXPECT_EQ(block[0].previous, single[0].previous);
+      EXPECT_EQ(block[1].previous, single[1].previous);
     }
   }
 }
