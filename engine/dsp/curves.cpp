@@ -67,11 +67,8 @@ void kneeClipPair(double& left, double& right, double c, double mix, double knee
 
 double applyClipFeedback(ErrorClipState& s, double x, double g, double mix, double feedback,
                          double coef) {
-  if (feedback > 0.0) {
-    s.error = s.error + coef * ((g - x) - s.error);
-    g = g - feedback * s.error;
-  }
-  return (1.0 - mix) * x + mix * g;
+  applyClipFeedbackLanes(s.error, x, g, mix, feedback, coef);
+  return g;
 }
 
 double errorFeedbackClip(ErrorClipState& s, double x, double t, double mix, double knee,

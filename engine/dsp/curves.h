@@ -50,6 +50,19 @@ double errorFeedbackClip(ErrorClipState& s, double x, double t, double mix, doub
 // first.
 double applyClipFeedback(ErrorClipState& s, double x, double g, double mix, double feedback,
                          double coef);
+// applyClipFeedback of clippers side by side, T a double or a DoubleQuad:
+// error holds their low-passed errors, g their knees' output on entry and
+// their result on return. A lane whose feedback is not above 0 keeps its
+// error and takes nothing off.
+template <typename T>
+void applyClipFeedbackLanes(T& error, const T& x, T& g, const T& mix, const T& feedback,
+                            double coef) {
+  const T updated = error + coef * ((g - x) - error);
+  const T fedBack = g - feedback * updated;
+  error = feedback > 0.0 ? updated : error;
+  g = feedback > 0.0 ? fedBack : g;
+  g = (1.0 - mix) * x + mix * g;
+}
 
 // Driven soft clip whose error is applied at the input scale plus a twice
 // low-passed copy of it scaled by errorGain.

@@ -22,6 +22,10 @@ typedef double DoublePair __attribute__((vector_size(16)));
 // chain's wide copy runs, two SSE2 registers elsewhere.
 typedef double DoubleQuad __attribute__((vector_size(32)));
 
+// Four consecutive doubles into a DoubleQuad and back (any alignment).
+inline void loadQuad(const double* from, DoubleQuad& q) { std::memcpy(&q, from, sizeof q); }
+inline void storeQuad(const DoubleQuad& q, double* to) { std::memcpy(to, &q, sizeof q); }
+
 namespace elementary_detail {
 
 inline std::uint64_t bitsOf(double x) {

@@ -17,6 +17,7 @@ constexpr double kKneeWidth[kBands] = {0.0, 0.0, 0.3, 0.42, 0.55, 0.65};
 constexpr double kGainFloor[kBands] = {0.0, 0.0, 0.14, 0.16, 0.18, 0.2};
 
 // Band clippers of bands 2..5, relative to the stage's ceiling, mix and feedback.
+constexpr int kFirstClippedBand = 2;
 constexpr double kCeilingFactor[kBands] = {0.0, 0.0, 0.56, 0.48, 0.4, 0.32};
 constexpr double kMixFactor[kBands] = {0.0, 0.0, 0.55, 0.75, 1.0, 1.0};
 constexpr double kClipKnee[kBands] = {0.0, 0.0, 0.42, 0.36, 0.3, 0.24};
@@ -212,22 +213,31 @@ void runBlock(const BandGainsParams& p, BandGainsState& s, const RiderOutput* ri
     double knee[kChainBlock][kChannels][kBands];
     for (int i = 0; i < frames; ++i) {
       const double(&x)[kChannels][kBands] = bands[i].bandSignal;
-      for (int b = 2; b < kBands; ++b) {
+      for (int b = kFirstClippedBand; b < kBands; ++b) {
         knee[i][0][b] = x[0][b];
         knee[i][1][b] = x[1][b];
         softKneeLimitPair(knee[i][0][b], knee[i][1][b], p.bandClipThreshold[b], p.bandClipKnee[b]);
       }
     }
+    // Bands 2 to 5 of a channel side by side, their errors in registers.
+    static_assert(kBands - kFirstClippedBand == 4, "the clipped bands fill one DoubleQuad");
+    DoubleQuad mix;
+    DoubleQuad feedback;
+    DoubleQuad error[kChannels];
+    loadQuad(p.bandClipMix + kFirstClippedBand, mix);
+    loadQuad(p.bandClipFeedback + kFirstClippedBand, feedback);
+    for (int c = 0; c < kChannels; ++c) loadQuad(s.clipError[c] + kFirstClippedBand, error[c]);
     for (int i = 0; i < frames; ++i) {
-      const double(&x)[kChannels][kBands] = bands[i].bandSignal;
-      double(&y)[kChannels][kBands] = bands[i].clippedBand;
       for (int c = 0; c < kChannels; ++c) {
-        for (int b = 2; b < kBands; ++b) {
-          y[c][b] = applyClipFeedback(s.clipError[c][b], x[c][b], knee[i][c][b], p.bandClipMix[b],
-                                      p.bandClipFeedback[b], p.clipFeedbackCoef);
-        }
+        DoubleQuad x;
+        DoubleQuad clipped;
+        loadQuad(bands[i].bandSignal[c] + kFirstClippedBand, x);
+        loadQuad(knee[i][c] + kFirstClippedBand, clipped);
+        applyClipFeedbackLanes(error[c], x, clipped, mix, feedback, p.clipFeedbackCoef);
+        storeQuad(clipped, bands[i].clippedBand[c] + kFirstClippedBand);
       }
     }
+    for (int c = 0; c < kChannels; ++c) storeQuad(error[c], s.clipError[c] + kFirstClippedBand);
   }
 
   for (int i = 0; i < frames; ++i) {

@@ -49,7 +49,7 @@ struct BandGainsParams {
 //              per frame; reset 1
 struct BandGainsState {
   GainTrackerState tracker[kBands];
-  ErrorClipState clipError[kChannels][kBands];
+  double clipError[kChannels][kBands] = {};
   double bandGain[kBands] = {1.0, 1.0, 1.0, 1.0, 1.0, 1.0};
 };
 
