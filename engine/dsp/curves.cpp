@@ -94,9 +94,7 @@ void drivenClipErrorPair(double& left, double& right, double t, double knee, dou
 
 double applyDrivenError(DrivenClipState& s, double x, double err, double mix, double errorGain,
                         double coef) {
-  s.s0 = s.s0 + coef * (err - s.s0);
-  s.s1 = s.s1 + coef * (s.s0 - s.s1);
-  return x + mix * (0.5 * mix + 0.5) * err + mix * errorGain * (0.65 * mix + 0.35) * s.s1;
+  return applyDrivenErrorLanes(s.s0, s.s1, x, err, mix, errorGain, coef);
 }
 
 double sineShape(double x, double ceiling, double mix, double drive) {

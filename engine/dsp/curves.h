@@ -74,6 +74,14 @@ double drivenErrorClip(DrivenClipState& s, double x, double t, double mix, doubl
 void drivenClipErrorPair(double& left, double& right, double t, double knee, double drive);
 double applyDrivenError(DrivenClipState& s, double x, double err, double mix, double errorGain,
                         double coef);
+// applyDrivenError of clippers side by side, T a double or a DoublePair:
+// (s0, s1) are their two low-pass stages.
+template <typename T>
+T applyDrivenErrorLanes(T& s0, T& s1, T x, T err, double mix, double errorGain, double coef) {
+  s0 = s0 + coef * (err - s0);
+  s1 = s1 + coef * (s0 - s1);
+  return x + mix * (0.5 * mix + 0.5) * err + mix * errorGain * (0.65 * mix + 0.35) * s1;
+}
 
 // Sine saturation reaching its flat top at +-1/d, d = drive / ceiling.
 double sineShape(double x, double ceiling, double mix, double drive);

@@ -4,6 +4,7 @@
 
 #include "engine/dsp/block_rates.h"
 #include "engine/dsp/conversions.h"
+#include "engine/dsp/curves.h"
 #include "engine/dsp/minmax.h"
 
 namespace vantle {
@@ -30,30 +31,6 @@ DriveVoicing driveVoicing(ProcessingMode mode, double d) {
   return {0.25, 0.0};
 }
 
-// The split of one channel's frame: the mid band goes to the clip, the
-// rest (high plus low) around it.
-struct DriveSplit {
-  double mid;
-  double rest;
-};
-
-DriveSplit splitChannel(const DriveClipperParams& p, DriveChannelState& s, double x) {
-  onePole(s.driveSplit1, x, p.driveSplitCoef);
-  const double lp = onePole(s.driveSplit2, s.driveSplit1, p.driveSplitCoef);
-  onePole(s.driveLow, lp, p.driveLowCoef);
-  const double mid = lp - s.driveLow;
-  const double high = x - lp;
-  const double low = s.driveLow;
-  return {mid, high + low};
-}
-
-double joinChannel(const DriveClipperParams& p, DriveChannelState& s, const DriveSplit& split,
-                   double err) {
-  const double clipped =
-      applyDrivenError(s.clip, split.mid, err, p.driveMix, kDriveErrorGain, p.driveErrorCoef);
-  return split.rest + clipped * p.driveMidGain;
-}
-
 }  // namespace
 
 void deriveDriveClipper(DriveClipperParams& p, const DeriveInputs& in) {
@@ -75,29 +52,56 @@ void resetDriveClipper(DriveClipperState& s, const DriveClipperParams& p) {
 
 namespace {
 
-// The stage over at most kChainBlock frames.
+// The stage over at most kChainBlock frames, both channels side by side.
 void runBlock(const DriveClipperParams& p, DriveClipperState& s, double* left, double* right,
               int frames) {
   if (!(p.driveAmount > 0.0)) return;
-  // The split filters and the error filters run frame by frame; the clip
-  // between them keeps no memory, so the block's frames pass it in one go.
-  DriveSplit splitLeft[kChainBlock];
-  DriveSplit splitRight[kChainBlock];
-  double errLeft[kChainBlock];
-  double errRight[kChainBlock];
+  DriveChannelState& l = s.left;
+  DriveChannelState& r = s.right;
+  // The split: the mid band goes to the clip, the rest (high plus low)
+  // around it.
+  DoublePair mid[kChainBlock];
+  DoublePair rest[kChainBlock];
+  DoublePair split1 = {l.driveSplit1, r.driveSplit1};
+  DoublePair split2 = {l.driveSplit2, r.driveSplit2};
+  DoublePair low = {l.driveLow, r.driveLow};
   for (int i = 0; i < frames; ++i) {
-    splitLeft[i] = splitChannel(p, s.left, left[i]);
-    splitRight[i] = splitChannel(p, s.right, right[i]);
+    const DoublePair x = {left[i], right[i]};
+    split1 = split1 + p.driveSplitCoef * (x - split1);
+    split2 = split2 + p.driveSplitCoef * (split1 - split2);
+    low = low + p.driveLowCoef * (split2 - low);
+    mid[i] = split2 - low;
+    rest[i] = (x - split2) + low;
   }
+  l.driveSplit1 = split1[0];
+  r.driveSplit1 = split1[1];
+  l.driveSplit2 = split2[0];
+  r.driveSplit2 = split2[1];
+  l.driveLow = low[0];
+  r.driveLow = low[1];
+
+  // The clip keeps no memory, so the block's frames pass it in one go.
+  DoublePair err[kChainBlock];
   for (int i = 0; i < frames; ++i) {
-    errLeft[i] = splitLeft[i].mid;
-    errRight[i] = splitRight[i].mid;
-    drivenClipErrorPair(errLeft[i], errRight[i], p.driveCeiling, kDriveKnee, p.driveFactor);
+    double errLeft = mid[i][0];
+    double errRight = mid[i][1];
+    drivenClipErrorPair(errLeft, errRight, p.driveCeiling, kDriveKnee, p.driveFactor);
+    err[i] = DoublePair{errLeft, errRight};
   }
+
+  DoublePair s0 = {l.clip.s0, r.clip.s0};
+  DoublePair s1 = {l.clip.s1, r.clip.s1};
   for (int i = 0; i < frames; ++i) {
-    left[i] = joinChannel(p, s.left, splitLeft[i], errLeft[i]);
-    right[i] = joinChannel(p, s.right, splitRight[i], errRight[i]);
+    const DoublePair clipped = applyDrivenErrorLanes(s0, s1, mid[i], err[i], p.driveMix,
+                                                     kDriveErrorGain, p.driveErrorCoef);
+    const DoublePair y = rest[i] + clipped * p.driveMidGain;
+    left[i] = y[0];
+    right[i] = y[1];
   }
+  l.clip.s0 = s0[0];
+  r.clip.s0 = s0[1];
+  l.clip.s1 = s1[0];
+  r.clip.s1 = s1[1];
 }
 
 }  // namespace
