@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "engine/dsp/block_rates.h"
 #include "engine/dsp/clamp.h"
 #include "engine/dsp/conversions.h"
 #include "engine/dsp/minmax.h"
@@ -136,26 +137,53 @@ void resetGainRider(GainRiderState& s, const GainRiderParams& p) {
 
 namespace {
 
-// One frame of the stage.
-void stepFrame(const GainRiderParams& p, GainRiderState& s, double riderTarget, double& left,
-               double& right) {
+// What the split and the level detectors make of one frame: the trimmed
+// input's low and high parts (left, right) and the peaks the rider follows.
+struct RiderSplit {
+  DoublePair low;
+  DoublePair high;
+  double inputPeak;
+  double lowLevel;
+  double highLevel;
+  double fullLevel;
+};
+
+// The trimmed input's 200 Hz split over the block, both channels side by
+// side with the low-pass memory in registers, and the frames' peaks.
+void splitBlock(const GainRiderParams& p, GainRiderState& s, const double* left,
+                const double* right, RiderSplit* split, int frames) {
+  DoublePair low = {s.splitLow[0], s.splitLow[1]};
+  for (int i = 0; i < frames; ++i) {
+    const DoublePair x = {left[i], right[i]};
+    const DoublePair t = x * p.riderTrim;
+    low = low + p.riderSplitCoef * (t - low);
+    const DoublePair high = t - low;
+    split[i] = RiderSplit{low,
+                          high,
+                          stereoPeak(x[0], x[1]),
+                          stereoPeak(low[0], low[1]),
+                          stereoPeak(high[0], high[1]),
+                          stereoPeak(t[0], t[1])};
+  }
+  s.splitLow[0] = low[0];
+  s.splitLow[1] = low[1];
+}
+
+// The applied gains of the low and the high part of one frame.
+struct RiderGains {
+  double low;
+  double high;
+};
+
+// One frame of the detectors, the silence logic and the region gains.
+RiderGains stepFrame(const GainRiderParams& p, GainRiderState& s, double riderTarget,
+                     const RiderSplit& split) {
   RiderOutput& out = s.out;
-  const double xL = left;
-  const double xR = right;
-  out.inputPeakHold = maxOf(out.inputPeakHold * p.inputPeakDecay, stereoPeak(xL, xR));
+  out.inputPeakHold = maxOf(out.inputPeakHold * p.inputPeakDecay, split.inputPeak);
 
-  const double tL = xL * p.riderTrim;
-  const double tR = xR * p.riderTrim;
-  onePole(s.splitLow[0], tL, p.riderSplitCoef);
-  onePole(s.splitLow[1], tR, p.riderSplitCoef);
-  const double lowL = s.splitLow[0];
-  const double lowR = s.splitLow[1];
-  const double highL = tL - lowL;
-  const double highR = tR - lowR;
-
-  const double lowLevel = stereoPeak(lowL, lowR);
-  const double highLevel = stereoPeak(highL, highR);
-  const double fullLevel = stereoPeak(tL, tR);
+  const double lowLevel = split.lowLevel;
+  const double highLevel = split.highLevel;
+  const double fullLevel = split.fullLevel;
   s.lowEnvelope = follow(s.lowEnvelope, lowLevel, p.riderAttack, p.riderRelease);
   s.highEnvelope = follow(s.highEnvelope, highLevel, p.riderAttack, p.riderRelease);
 
@@ -204,29 +232,32 @@ void stepFrame(const GainRiderParams& p, GainRiderState& s, double riderTarget, 
   s.lowRegionGain = lowGain;
   s.highRegionGain = highGain;
 
-  // The trim only steers detection and the applied gains; it is taken off the
-  // signal again here.
-  const double aLow = appliedGain(p, lowGain);
-  const double aHigh = appliedGain(p, highGain);
-  const double untrim = maxOf(1e-6, p.riderTrim);
-  double outL = (highL / untrim) * aHigh + (lowL / untrim) * aLow;
-  double outR = (highR / untrim) * aHigh + (lowR / untrim) * aLow;
-  left = outL;
-  right = outR;
+  return RiderGains{appliedGain(p, lowGain), appliedGain(p, highGain)};
 }
 
 }  // namespace
 
 void runGainRider(const GainRiderParams& p, GainRiderState& s, double riderTarget, double* left,
                   double* right, RiderOutput* outs, int frames) {
-  for (int i = 0; i < frames; ++i) {
-    stepFrame(p, s, riderTarget, left[i], right[i]);
-    outs[i] = s.out;
-  }
-  if (p.saturationAmount > 1e-7) {
-    levelSineShapeBlock(s.saturatorState, left, right, frames, p.saturationAmount,
-                        p.saturationMakeup);
-  }
+  forEachChainBlock(frames, [&](int first, int count) {
+    double* l = left + first;
+    double* r = right + first;
+    RiderSplit split[kChainBlock];
+    splitBlock(p, s, l, r, split, count);
+    // The trim only steers detection and the applied gains; it is taken off
+    // the signal again here.
+    const double untrim = maxOf(1e-6, p.riderTrim);
+    for (int i = 0; i < count; ++i) {
+      const RiderGains g = stepFrame(p, s, riderTarget, split[i]);
+      outs[first + i] = s.out;
+      const DoublePair y = (split[i].high / untrim) * g.high + (split[i].low / untrim) * g.low;
+      l[i] = y[0];
+      r[i] = y[1];
+    }
+    if (p.saturationAmount > 1e-7) {
+      levelSineShapeBlock(s.saturatorState, l, r, count, p.saturationAmount, p.saturationMakeup);
+    }
+  });
 }
 
 }  // namespace vantle

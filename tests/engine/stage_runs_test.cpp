@@ -84,6 +84,7 @@ bool sameProgramme(const Programme& a, const Programme& b) {
          sameBits(a.left.data(), b.left.data(), kFrames * sizeof(double)) &&
          sameBits(a.right.data(), b.right.data(), kFrames * sizeof(double)) &&
          sameBits(a.outputs.data(), b.outputs.data(), kFrames * sizeof(OutputControlOutput)) &&
+         sameBits(a.rider.data(), b.rider.data(), kFrames * sizeof(RiderOutput)) &&
          sameBits(a.rawLeft.data(), b.rawLeft.data(), kFrames * sizeof(double)) &&
          sameBits(a.rawRight.data(), b.rawRight.data(), kFrames * sizeof(double)) &&
          sameBits(a.taps.data(), b.taps.data(), kFrames * sizeof(LowEndTaps)) &&
@@ -125,12 +126,16 @@ TEST(StageRuns, AnyNumberOfFramesPerCallGivesTheSameBits) {
   ASSERT_TRUE(p.analysis.runs);
   ASSERT_GT(p.input.rotatorSections, 0);
   ASSERT_GT(p.output.clipFeedbackAmount, 0.0);
+  ASSERT_GT(p.rider.saturationAmount, 1e-7);
 
   for (int step : {kChainBlock, kChainBlock + 3, kFrames}) {
     SCOPED_TRACE(step);
     expectSameForAnyStep(start.input, step, [&](InputStageState& s, Programme& g, int f, int n) {
       runInputStage(p.input, s, &g.inLeft[f], &g.inRight[f], &g.rawLeft[f], &g.rawRight[f],
                     &g.left[f], &g.right[f], &g.inputFeeds[f], n);
+    });
+    expectSameForAnyStep(start.rider, step, [&](GainRiderState& s, Programme& g, int f, int n) {
+      runGainRider(p.rider, s, 0.3, &g.left[f], &g.right[f], &g.rider[f], n);
     });
     expectSameForAnyStep(start.lowEnd, step, [&](LowEndShaperState& s, Programme& g, int f, int n) {
       runLowEndShaper(p.lowEnd, s, &g.left[f], &g.right[f], &g.taps[f], n);
