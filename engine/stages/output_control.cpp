@@ -206,41 +206,47 @@ void filterBlock(const OutputControlParams& p, OutputControlState& s, double* le
   }
 }
 
-// The overshoot removal and the ceiling of one frame, after the saturation.
-void finishFrame(const OutputControlParams& p, OutputControlState& s, double& left, double& right) {
-  double x[2] = {left, right};
-  for (int ch = 0; ch < 2; ++ch) {
-    const double y = x[ch] * p.finalTrim;
-    const double t = p.excessThreshold;
-    const double over = y - minOf(t, maxOf(-t, y));
-    onePole(s.excessLevel[ch], over, p.excessSmooth);
-    x[ch] = y;
-  }
-
-  // The overshoot's low-passed shape is subtracted from the signal it came
-  // from: both travel through the same delay.
-  double y[2];
-  const int n = p.outputDelay;
-  if (n >= 1) {
-    const int read = (s.index - n) & (kOutputDelayRing - 1);
-    const double delayed[4] = {s.delay[read][0], s.delay[read][1], s.delay[read][2],
-                               s.delay[read][3]};
-    double(&slot)[4] = s.delay[s.index];
-    slot[0] = x[0];
-    slot[1] = x[1];
-    slot[2] = s.excessLevel[0];
-    slot[3] = s.excessLevel[1];
-    s.index = (s.index + 1) & (kOutputDelayRing - 1);
-    y[0] = delayed[0] - p.excessRemoval * delayed[2];
-    y[1] = delayed[1] - p.excessRemoval * delayed[3];
-  } else {
-    y[0] = x[0] - p.excessRemoval * s.excessLevel[0];
-    y[1] = x[1] - p.excessRemoval * s.excessLevel[1];
-  }
-
+// The overshoot removal and the ceiling over the block, after the
+// saturation, both channels side by side.
+void finishBlock(const OutputControlParams& p, OutputControlState& s, double* left, double* right,
+                 int frames) {
+  const double t = p.excessThreshold;
   const double c = p.outputCeiling;
-  left = minOf(c, maxOf(-c, y[0]));
-  right = minOf(c, maxOf(-c, y[1]));
+  DoublePair excess = {s.excessLevel[0], s.excessLevel[1]};
+  for (int i = 0; i < frames; ++i) {
+    const DoublePair x = DoublePair{left[i], right[i]} * p.finalTrim;
+    // minOf(t, maxOf(-t, x)) of each lane: a NaN lane gives -t.
+    const DoublePair raised = -t < x ? x : DoublePair{} - t;
+    const DoublePair over = x - (t > raised ? raised : DoublePair{} + t);
+    excess = excess + p.excessSmooth * (over - excess);
+
+    // The overshoot's low-passed shape is subtracted from the signal it came
+    // from: both travel through the same delay.
+    DoublePair y;
+    const int n = p.outputDelay;
+    if (n >= 1) {
+      const int read = (s.index - n) & (kOutputDelayRing - 1);
+      const double(&delayed)[4] = s.delay[read];
+      const DoublePair delayedSignal = {delayed[0], delayed[1]};
+      const DoublePair delayedExcess = {delayed[2], delayed[3]};
+      double(&slot)[4] = s.delay[s.index];
+      slot[0] = x[0];
+      slot[1] = x[1];
+      slot[2] = excess[0];
+      slot[3] = excess[1];
+      s.index = (s.index + 1) & (kOutputDelayRing - 1);
+      y = delayedSignal - p.excessRemoval * delayedExcess;
+    } else {
+      y = x - p.excessRemoval * excess;
+    }
+    // minOf(c, maxOf(-c, y)) of each lane.
+    const DoublePair floored = -c < y ? y : DoublePair{} - c;
+    const DoublePair limited = c > floored ? floored : DoublePair{} + c;
+    left[i] = limited[0];
+    right[i] = limited[1];
+  }
+  s.excessLevel[0] = excess[0];
+  s.excessLevel[1] = excess[1];
 }
 
 // The stage over at most kChainBlock frames.
@@ -262,7 +268,7 @@ void runBlock(const OutputControlParams& p, OutputControlState& s, double output
   if (p.finalSatAmount > 1e-7) {
     levelSineShapeBlock(s.saturation, left, right, frames, p.finalSatAmount, 1.0);
   }
-  for (int i = 0; i < frames; ++i) finishFrame(p, s, left[i], right[i]);
+  finishBlock(p, s, left, right, frames);
 }
 
 }  // namespace
