@@ -34,8 +34,7 @@ double softKneeLimit(double x, double t, double knee) {
 
 void softKneeLimitPair(double& left, double& right, double t, double knee) {
   const DoublePair y = softKnee(DoublePair{left, right}, t, maxOf(t * knee, 1e-6));
-  left = y[0];
-  right = y[1];
+  storePair(y, left, right);
 }
 
 double kneeClip(double x, double c, double mix, double knee) {
@@ -61,8 +60,7 @@ void kneeClipPair(double& left, double& right, double c, double mix, double knee
   const double r = maxOf(c - g, 1e-9);
   const DoublePair x = {left, right};
   const DoublePair y = (1.0 - mix) * x + mix * softKnee(x, g, r);
-  left = y[0];
-  right = y[1];
+  storePair(y, left, right);
 }
 
 double applyClipFeedback(ErrorClipState& s, double x, double g, double mix, double feedback,
@@ -128,8 +126,7 @@ void sineShapePair(double& left, double& right, double ceiling, double mix, doub
                         clampTo(d * right, -kPi / 2.0, kPi / 2.0)};
   const DoublePair x = {left, right};
   const DoublePair y = mix * (sineWithinHalfPi(z) / d) + (1.0 - mix) * x;
-  left = y[0];
-  right = y[1];
+  storePair(y, left, right);
 }
 
 namespace {
@@ -146,8 +143,7 @@ void blendShapedPair(double& left, double& right, DoublePair s, DoublePair& prev
   const DoublePair x = {left, right};
   const DoublePair y = ((1.0 - b) * x + b * s) * makeup;
   previous = s;
-  left = y[0];
-  right = y[1];
+  storePair(y, left, right);
 }
 
 }  // namespace
@@ -178,8 +174,7 @@ void levelSineShapeBlock(SineShapeState (&p)[2], double* left, double* right, in
     const DoublePair z = {clampTo(left[i], -h, h), clampTo(right[i], -h, h)};
     blendShapedPair(left[i], right[i], sineWithinHalfPi(z), previous, a, makeup);
   }
-  p[0].previous = previous[0];
-  p[1].previous = previous[1];
+  storePair(previous, p[0].previous, p[1].previous);
 }
 
 }  // namespace vantle

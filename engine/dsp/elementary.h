@@ -18,6 +18,12 @@ namespace vantle {
 // same operations in the same order as a lone double would, so a pair gives
 // the same bits as two single calls.
 typedef double DoublePair __attribute__((vector_size(16)));
+
+// A pair's two lanes back into their two channels' values.
+inline void storePair(DoublePair v, double& left, double& right) {
+  left = v[0];
+  right = v[1];
+}
 // Four doubles side by side, by the same rule: one AVX register where the
 // chain's wide copy runs, two SSE2 registers elsewhere.
 typedef double DoubleQuad __attribute__((vector_size(32)));

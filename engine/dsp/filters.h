@@ -63,14 +63,10 @@ inline void runBiquadPairs(const BiquadCoefficients& cl, const BiquadCoefficient
     y1 = y;
     x[n] = y;
   }
-  left.x1 = x1[0];
-  left.x2 = x2[0];
-  left.y1 = y1[0];
-  left.y2 = y2[0];
-  right.x1 = x1[1];
-  right.x2 = x2[1];
-  right.y1 = y1[1];
-  right.y2 = y2[1];
+  storePair(x1, left.x1, right.x1);
+  storePair(x2, left.x2, right.x2);
+  storePair(y1, left.y1, right.y1);
+  storePair(y2, left.y2, right.y2);
 }
 
 // Both sections with their own coefficients.

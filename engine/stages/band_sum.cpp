@@ -1,7 +1,6 @@
 #include "engine/stages/band_sum.h"
 
 #include <cmath>
-#include <cstring>
 
 #include "engine/dsp/block_rates.h"
 #include "engine/dsp/clamp.h"
@@ -31,23 +30,21 @@ constexpr double kLevelWeight[kShapedBands] = {0.75, 0.78, 0.82};
 // by side: onset, level, slope and curve. Every frame pays the divisions and
 // then picks, instead of guessing at comparisons that follow the programme's
 // noise; each lane does what a lone ratio would, so the shares are the same.
-
 void eventShares(const double (&x)[kEventRatios], const double (&avg)[kEventRatios],
                  const double (&lift)[kEventRatios], const double (&scale)[kEventRatios],
                  double (&share)[kEventRatios]) {
   DoubleQuad vx, va, vl, vs;
-  std::memcpy(&vx, x, sizeof vx);
-  std::memcpy(&va, avg, sizeof va);
-  std::memcpy(&vl, lift, sizeof vl);
-  std::memcpy(&vs, scale, sizeof vs);
+  loadQuad(x, vx);
+  loadQuad(avg, va);
+  loadQuad(lift, vl);
+  loadQuad(scale, vs);
   const DoubleQuad excess = vx - vl * va;
   const DoubleQuad scaled = vs * va + kRatioFloor;
   // maxOf(kRatioFloor, scaled): the floor wherever scaled is not larger or not a number.
   const DoubleQuad range = kRatioFloor < scaled ? scaled : DoubleQuad{} + kRatioFloor;
   const DoubleQuad ratio = excess / range;
   const DoubleQuad picked = excess >= range ? DoubleQuad{} + 1.0 : ratio;
-  const DoubleQuad result = excess > 0.0 ? picked : DoubleQuad{};
-  std::memcpy(share, &result, sizeof result);
+  storeQuad(excess > 0.0 ? picked : DoubleQuad{}, share);
 }
 
 double oneMinusPole(double tauSeconds, double fs) { return 1.0 - timePole(tauSeconds, fs); }

@@ -120,8 +120,7 @@ void shapeBlock(const BusShapingParams& p, BusShapingState& s, double* left, dou
   if (p.busSubEqAmount > 0.0)
     runBiquadPairs(p.busSubEq, p.busSubEq, s.subEq[0], s.subEq[1], y, frames);
   for (int i = 0; i < frames; ++i) {
-    left[i] = y[i][0];
-    right[i] = y[i][1];
+    storePair(y[i], left[i], right[i]);
   }
 }
 

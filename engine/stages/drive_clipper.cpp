@@ -73,12 +73,9 @@ void runBlock(const DriveClipperParams& p, DriveClipperState& s, double* left, d
     mid[i] = split2 - low;
     rest[i] = (x - split2) + low;
   }
-  l.driveSplit1 = split1[0];
-  r.driveSplit1 = split1[1];
-  l.driveSplit2 = split2[0];
-  r.driveSplit2 = split2[1];
-  l.driveLow = low[0];
-  r.driveLow = low[1];
+  storePair(split1, l.driveSplit1, r.driveSplit1);
+  storePair(split2, l.driveSplit2, r.driveSplit2);
+  storePair(low, l.driveLow, r.driveLow);
 
   // The clip keeps no memory, so the block's frames pass it in one go.
   DoublePair err[kChainBlock];
@@ -95,13 +92,10 @@ void runBlock(const DriveClipperParams& p, DriveClipperState& s, double* left, d
     const DoublePair clipped = applyDrivenErrorLanes(s0, s1, mid[i], err[i], p.driveMix,
                                                      kDriveErrorGain, p.driveErrorCoef);
     const DoublePair y = rest[i] + clipped * p.driveMidGain;
-    left[i] = y[0];
-    right[i] = y[1];
+    storePair(y, left[i], right[i]);
   }
-  l.clip.s0 = s0[0];
-  r.clip.s0 = s0[1];
-  l.clip.s1 = s1[0];
-  r.clip.s1 = s1[1];
+  storePair(s0, l.clip.s0, r.clip.s0);
+  storePair(s1, l.clip.s1, r.clip.s1);
 }
 
 }  // namespace

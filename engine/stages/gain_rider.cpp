@@ -165,8 +165,7 @@ void splitBlock(const GainRiderParams& p, GainRiderState& s, const double* left,
                           stereoPeak(high[0], high[1]),
                           stereoPeak(t[0], t[1])};
   }
-  s.splitLow[0] = low[0];
-  s.splitLow[1] = low[1];
+  storePair(low, s.splitLow[0], s.splitLow[1]);
 }
 
 // The applied gains of the low and the high part of one frame.
@@ -251,8 +250,7 @@ void runGainRider(const GainRiderParams& p, GainRiderState& s, double riderTarge
       const RiderGains g = stepFrame(p, s, riderTarget, split[i]);
       outs[first + i] = s.out;
       const DoublePair y = (split[i].high / untrim) * g.high + (split[i].low / untrim) * g.low;
-      l[i] = y[0];
-      r[i] = y[1];
+      storePair(y, l[i], r[i]);
     }
     if (p.saturationAmount > 1e-7) {
       levelSineShapeBlock(s.saturatorState, l, r, count, p.saturationAmount, p.saturationMakeup);

@@ -57,8 +57,7 @@ void rotateBlock(const InputStageParams& p, InputStageState& s, double* left, do
     mR = RotatorMemory{previousIn[1], previousOut[1]};
   }
   for (int n = 0; n < frames; ++n) {
-    left[n] = y[n][0];
-    right[n] = y[n][1];
+    storePair(y[n], left[n], right[n]);
   }
 }
 

@@ -193,17 +193,22 @@ void filterBlock(const OutputControlParams& p, OutputControlState& s, double* le
       error = error + p.clipFeedbackCoef * ((y[i] - x) - error);
       y[i] = y[i] - p.clipFeedbackAmount * error * 0.45;
     }
-    s.clipFeedbackState[0] = error[0];
-    s.clipFeedbackState[1] = error[1];
+    storePair(error, s.clipFeedbackState[0], s.clipFeedbackState[1]);
   }
   for (int k = 0; k < p.postFilterStages && k < 2; ++k) {
     runBiquadPairs(p.postLowPass[k], p.postLowPass[k], s.postLowPass[0][k], s.postLowPass[1][k], y,
                    frames);
   }
   for (int i = 0; i < frames; ++i) {
-    left[i] = y[i][0];
-    right[i] = y[i][1];
+    storePair(y[i], left[i], right[i]);
   }
+}
+
+// minOf(bound, maxOf(-bound, x)) of each lane: a lane that is not a number
+// gives -bound.
+DoublePair clampEachOrLow(DoublePair x, double bound) {
+  const DoublePair raised = -bound < x ? x : DoublePair{} - bound;
+  return bound > raised ? raised : DoublePair{} + bound;
 }
 
 // The overshoot removal and the ceiling over the block, after the
@@ -215,9 +220,7 @@ void finishBlock(const OutputControlParams& p, OutputControlState& s, double* le
   DoublePair excess = {s.excessLevel[0], s.excessLevel[1]};
   for (int i = 0; i < frames; ++i) {
     const DoublePair x = DoublePair{left[i], right[i]} * p.finalTrim;
-    // minOf(t, maxOf(-t, x)) of each lane: a NaN lane gives -t.
-    const DoublePair raised = -t < x ? x : DoublePair{} - t;
-    const DoublePair over = x - (t > raised ? raised : DoublePair{} + t);
+    const DoublePair over = x - clampEachOrLow(x, t);
     excess = excess + p.excessSmooth * (over - excess);
 
     // The overshoot's low-passed shape is subtracted from the signal it came
@@ -230,23 +233,16 @@ void finishBlock(const OutputControlParams& p, OutputControlState& s, double* le
       const DoublePair delayedSignal = {delayed[0], delayed[1]};
       const DoublePair delayedExcess = {delayed[2], delayed[3]};
       double(&slot)[4] = s.delay[s.index];
-      slot[0] = x[0];
-      slot[1] = x[1];
-      slot[2] = excess[0];
-      slot[3] = excess[1];
+      storePair(x, slot[0], slot[1]);
+      storePair(excess, slot[2], slot[3]);
       s.index = (s.index + 1) & (kOutputDelayRing - 1);
       y = delayedSignal - p.excessRemoval * delayedExcess;
     } else {
       y = x - p.excessRemoval * excess;
     }
-    // minOf(c, maxOf(-c, y)) of each lane.
-    const DoublePair floored = -c < y ? y : DoublePair{} - c;
-    const DoublePair limited = c > floored ? floored : DoublePair{} + c;
-    left[i] = limited[0];
-    right[i] = limited[1];
+    storePair(clampEachOrLow(y, c), left[i], right[i]);
   }
-  s.excessLevel[0] = excess[0];
-  s.excessLevel[1] = excess[1];
+  storePair(excess, s.excessLevel[0], s.excessLevel[1]);
 }
 
 // The stage over at most kChainBlock frames.
